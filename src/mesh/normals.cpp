@@ -1,0 +1,56 @@
+// Face normals and facet expansion.
+//
+// Single precision throughout, each operation rounded as written (the build
+// forbids contracting a*b - c*d into fused multiply-adds), so the normals are
+// bit-for-bit reproducible on every platform.
+#include <cmath>
+
+#include "mesh/mesh.h"
+
+namespace stlrefine {
+
+void normalizeVector(float* v) {
+    const float squares = (v[0] * v[0] + v[1] * v[1]) + v[2] * v[2];
+    const float length = std::sqrt(squares);
+    // No guard: a zero vector becomes NaN, which marks a degenerate face.
+    v[0] = v[0] / length;
+    v[1] = v[1] / length;
+    v[2] = v[2] / length;
+}
+
+void computeFaceNormals(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
+                        const std::int32_t& faceCount, NormalArray& normalArray) {
+    const float* vertices = vertexArray.get();
+    const std::int32_t* faces = faceIndexArray.get();
+    normalArray = allocateArray<float>(3 * static_cast<std::size_t>(faceCount));
+    float* out = normalArray.get();
+    for (std::int32_t f = 0; f < faceCount; ++f, faces += 3, out += 3) {
+        const float* p0 = vertices + 3 * static_cast<std::size_t>(faces[0]);
+        const float* p1 = vertices + 3 * static_cast<std::size_t>(faces[1]);
+        const float* p2 = vertices + 3 * static_cast<std::size_t>(faces[2]);
+        const float e1x = p1[0] - p0[0], e1y = p1[1] - p0[1], e1z = p1[2] - p0[2];
+        const float e2x = p2[0] - p0[0], e2y = p2[1] - p0[1], e2z = p2[2] - p0[2];
+        out[0] = e1y * e2z - e1z * e2y;
+        out[1] = e1z * e2x - e1x * e2z;
+        out[2] = e1x * e2y - e1y * e2x;
+        normalizeVector(out);
+    }
+}
+
+FacetCornerArray expandFacets(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
+                              const std::int32_t& faceCount) {
+    const std::size_t cornerCount = 3 * static_cast<std::size_t>(faceCount);
+    FacetCornerArray corners = allocateArray<float>(3 * cornerCount);
+    const float* vertices = vertexArray.get();
+    const std::int32_t* faces = faceIndexArray.get();
+    float* out = corners.get();
+    for (std::size_t k = 0; k < cornerCount; ++k, out += 3) {
+        const float* p = vertices + 3 * static_cast<std::size_t>(faces[k]);
+        out[0] = p[0];
+        out[1] = p[1];
+        out[2] = p[2];
+    }
+    return corners;
+}
+
+}  // namespace stlrefine

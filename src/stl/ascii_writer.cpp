@@ -1,0 +1,65 @@
+// ASCII STL output, formatted into a fixed buffer and written in large blocks.
+#include <cstring>
+
+#include "common/console.h"
+#include "common/arrays.h"
+#include "common/float_format.h"
+#include "platform/platform.h"
+#include "stl/stl.h"
+
+namespace stlrefine {
+
+namespace {
+
+constexpr std::size_t BufferSize = std::size_t{1} << 20;
+// Longest facet text: keywords plus twelve numbers and their blanks.
+constexpr std::size_t MaxFacetText = 128 + 12 * (MaxFloatTextLength + 1);
+
+char* put(char* out, const char* text, std::size_t n) {
+    std::memcpy(out, text, n);
+    return out + n;
+}
+
+char* putTriple(char* out, const char* keyword, std::size_t keywordLength, const float* xyz) {
+    out = put(out, keyword, keywordLength);
+    for (int i = 0; i < 3; ++i) {
+        *out++ = ' ';
+        out = formatFloat(out, xyz[i]);
+    }
+    *out++ = '\n';
+    return out;
+}
+
+}  // namespace
+
+void writeAsciiStl(std::wstring outputPath, const float* facetCorners, std::int32_t cornerCount,
+                   const float* normalArray) {
+    // The buffer comes first: once the file is open, nothing can fail and
+    // leave a half-written file behind.
+    const std::unique_ptr<char[]> buffer = allocateArray<char>(BufferSize);
+    platform::OutputFile file;
+    if (!file.open(outputPath)) {
+        printLine("- Error, unable open file to save");
+        return;
+    }
+    char* const begin = buffer.get();
+    char* out = put(begin, "solid\n", 6);
+    for (std::int32_t k = 0; k < cornerCount; ++k) {
+        if (k % 3 == 0) {
+            if (static_cast<std::size_t>(out - begin) > BufferSize - MaxFacetText) {
+                file.write(begin, static_cast<std::size_t>(out - begin));
+                out = begin;
+            }
+            out = putTriple(out, "facet normal", 12, normalArray + 3 * (k / 3));
+            out = put(out, "outer loop\n", 11);
+        }
+        out = putTriple(out, "vertex", 6, facetCorners + 3 * static_cast<std::size_t>(k));
+        if (k % 3 == 2) out = put(out, "endloop\nendfacet\n", 17);
+    }
+    out = put(out, "endsolid", 8);
+    file.write(begin, static_cast<std::size_t>(out - begin));
+    file.close();
+    printLine("stl file: output success!!");
+}
+
+}  // namespace stlrefine

@@ -1,0 +1,30 @@
+// Deterministic meshes for tests and benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace testing_support {
+
+struct Mesh {
+    std::vector<float> vertices;       // x, y, z per vertex
+    std::vector<std::int32_t> faces;   // three indices per face
+    std::int32_t vertexCount() const { return static_cast<std::int32_t>(vertices.size() / 3); }
+    std::int32_t faceCount() const { return static_cast<std::int32_t>(faces.size() / 3); }
+};
+
+// Closed, consistently oriented torus: `rings` x `sides` vertices, twice as
+// many faces, outward normals.
+Mesh torus(int rings, int sides, float majorRadius = 2.0f, float minorRadius = 0.75f);
+
+// The tetrahedron (0,0,0), (2,0,0), (0,2,0), (0,0,2) with faces (0,2,1),
+// (0,1,3), (0,3,2), (1,2,3).
+Mesh tetrahedron();
+
+// Nine floats per face: the corners of every face, as an STL file holds them.
+std::vector<float> facetCorners(const Mesh& mesh);
+
+// The faces in a pseudo-random order fixed by `seed`.
+Mesh shuffledFaces(const Mesh& mesh, std::uint32_t seed);
+
+}  // namespace testing_support
