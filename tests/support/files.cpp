@@ -81,8 +81,21 @@ std::string binaryStl(const std::vector<float>& corners, unsigned char filler) {
 }
 
 std::wstring widePath(const std::filesystem::path& path) {
-    // Test paths are built from UTF-8 narrow strings.
-    return path.wstring();
+    // Test paths are UTF-8; decoded here rather than through the C library,
+    // whose conversion depends on the process locale.
+    const std::string bytes = path.string();
+    std::wstring wide;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+        char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + k < bytes.size(); ++k) {
+            c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+        }
+        wide.push_back(static_cast<wchar_t>(c));
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return wide;
 }
 
 }  // namespace testing_support

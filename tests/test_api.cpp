@@ -1,0 +1,240 @@
+// Whole calls through the shared library, as a host makes them: loaded with
+// dlopen, called through the exported C functions, standard output captured.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <locale>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+#include "support/meshes.h"
+
+using testing_support::binaryStl;
+using testing_support::captureStdout;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace {
+
+using PlainFn = int (*)(const wchar_t*, const wchar_t*, int);
+using HeightFn = int (*)(const wchar_t*, const wchar_t*, int, float);
+
+struct Library {
+    void* handle = dlopen(STLREFINE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    PlainFn plain = handle ? reinterpret_cast<PlainFn>(dlsym(handle, "subdivision_noWeight")) : nullptr;
+    HeightFn height = handle ? reinterpret_cast<HeightFn>(
+                                   dlsym(handle, "subdivision_noWeight_heightDetect"))
+                             : nullptr;
+    ~Library() {
+        if (handle) dlclose(handle);
+    }
+};
+
+const Library& library() {
+    static Library lib;
+    return lib;
+}
+
+struct Call {
+    int result;
+    std::string transcript;
+};
+
+Call callPlain(const std::filesystem::path& in, const std::filesystem::path& out, int iterations) {
+    Call call{};
+    const std::wstring wideIn = testing_support::widePath(in), wideOut = testing_support::widePath(out);
+    call.transcript = captureStdout(
+        [&] { call.result = library().plain(wideIn.c_str(), wideOut.c_str(), iterations); });
+    return call;
+}
+
+Call callHeight(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
+                float threshold) {
+    Call call{};
+    const std::wstring wideIn = testing_support::widePath(in), wideOut = testing_support::widePath(out);
+    call.transcript = captureStdout([&] {
+        call.result = library().height(wideIn.c_str(), wideOut.c_str(), iterations, threshold);
+    });
+    return call;
+}
+
+std::string transcript(const std::string& readerLines, int pointsBefore, int facesBefore,
+                       const std::string& heightLines, int pointsAfter, int facesAfter,
+                       const std::string& writerLine = "stl file: output success!!\n") {
+    std::ostringstream text;
+    text << readerLines << "start subdivision sorting\nsubdivision sorting success!\n"
+         << "total points before: " << pointsBefore << "\ntotal face before: " << facesBefore
+         << "\nstart doing subdivision...\n"
+         << heightLines << "doing subdivision success!\n"
+         << "total points after: " << pointsAfter << "\ntotal face after: " << facesAfter
+         << "\nstart output ascii stl file...\n"
+         << writerLine << "output ascii stl file success\nsubdivision triangle done!!\n";
+    return text.str();
+}
+
+const std::string BinaryLines = "it binary_stl !!\nRead binary file success!\n";
+
+std::size_t count(const std::string& text, const std::string& word) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+    return n;
+}
+
+class ApiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(library().plain, nullptr) << dlerror();
+        ASSERT_NE(library().height, nullptr);
+        tetra = dir / "tetra.stl";
+        writeFile(tetra, binaryStl(testing_support::facetCorners(testing_support::tetrahedron())));
+    }
+    TempDir dir;
+    std::filesystem::path tetra;
+};
+
+}  // namespace
+
+TEST_F(ApiTest, TetrahedronTranscriptsForIterationCounts) {
+    struct Case {
+        int iterations;
+        int points, faces;
+    };
+    for (const Case c : {Case{-3, 4, 4}, Case{0, 4, 4}, Case{1, 10, 16}, Case{2, 34, 64}}) {
+        const auto out = dir / ("out" + std::to_string(c.iterations) + ".stl");
+        const Call call = callPlain(tetra, out, c.iterations);
+        EXPECT_EQ(call.result, 1);
+        EXPECT_EQ(call.transcript, transcript(BinaryLines, 4, 4, "", c.points, c.faces));
+        const std::string written = readFile(out);
+        EXPECT_EQ(count(written, "facet normal"), static_cast<std::size_t>(c.faces));
+        EXPECT_EQ(written.substr(0, 6), "solid\n");
+        EXPECT_EQ(written.substr(written.size() - 9), "\nendsolid");
+    }
+}
+
+TEST_F(ApiTest, HeightLimitedTranscripts) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        float threshold;
+        std::string heights;
+        int points, faces;
+    };
+    const std::string line = "-------max hight in triangles: ";
+    const Case cases[] = {
+        {0.5f, line + "2------\n" + line + "1------\n" + line + "0.5------\n", 34, 64},
+        {1.0f, line + "2------\n" + line + "1------\n", 10, 16},
+        {2.0f, line + "2------\n", 4, 4},
+        {nan, line + "2------\n", 4, 4},
+    };
+    for (const Case& c : cases) {
+        const Call call = callHeight(tetra, dir / "h.stl", 5, c.threshold);
+        EXPECT_EQ(call.result, 1);
+        EXPECT_EQ(call.transcript, transcript(BinaryLines, 4, 4, c.heights, c.points, c.faces))
+            << c.threshold;
+    }
+}
+
+TEST_F(ApiTest, MissingInputPrintsOnlyIoFailAndCreatesNoOutput) {
+    for (const auto& input : {dir / "missing.stl", dir.path()}) {
+        const auto out = dir / "never.stl";
+        const Call plain = callPlain(input, out, 1);
+        const Call height = callHeight(input, out, 1, 0.5f);
+        for (const Call& call : {plain, height}) {
+            EXPECT_EQ(call.result, 0);
+            EXPECT_EQ(call.transcript, "I/O fail\n");
+        }
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+TEST_F(ApiTest, NullPathsNeverCrash) {
+    int result = -1;
+    const std::string text = captureStdout([&] { result = library().plain(nullptr, nullptr, 1); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "I/O fail\n");
+    const std::wstring in = testing_support::widePath(tetra);
+    const std::string lines = captureStdout([&] { result = library().plain(in.c_str(), nullptr, 1); });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(lines, transcript(BinaryLines, 4, 4, "", 10, 16, "- Error, unable open file to save\n"));
+}
+
+TEST_F(ApiTest, UnwritableOutputStillReturnsOne) {
+    for (const auto& out : {dir / "no-such-dir" / "out.stl", dir.path()}) {
+        const Call call = callPlain(tetra, out, 1);
+        EXPECT_EQ(call.result, 1);
+        EXPECT_EQ(call.transcript,
+                  transcript(BinaryLines, 4, 4, "", 10, 16, "- Error, unable open file to save\n"));
+    }
+}
+
+TEST_F(ApiTest, InputsWithoutAFacetGiveAnEmptySolid) {
+    struct Case {
+        std::string name, bytes, readerLines;
+    };
+    const Case cases[] = {
+        {"empty.stl", "", "it not stl data...\n"},
+        {"text.stl", "hello world\n", "it not stl data...\n"},
+        {"zero.stl", binaryStl({}), BinaryLines},
+        {"two-corners.stl", "solid\nvertex 1 2 3\nvertex 4 5 6\nendsolid", "it ascii_stl\nRead ascii data success!\n"},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir / c.name, c.bytes);
+        const Call call = callPlain(dir / c.name, dir / "out.stl", 3);
+        EXPECT_EQ(call.result, 1) << c.name;
+        EXPECT_EQ(call.transcript, transcript(c.readerLines, 0, 0, "", 0, 0)) << c.name;
+        EXPECT_EQ(readFile(dir / "out.stl"), "solid\nendsolid") << c.name;
+    }
+}
+
+TEST_F(ApiTest, NonAsciiPathsWithSpaces) {
+    const auto in = dir / "m\u00e9sh \u6f22\u5b57 \U0001F600.stl";
+    const auto out = dir / "r\u00e9sultat final.stl";
+    std::filesystem::copy_file(tetra, in);
+    const Call call = callPlain(in, out, 1);
+    EXPECT_EQ(call.result, 1);
+    EXPECT_EQ(count(readFile(out), "endfacet"), 16u);
+}
+
+TEST_F(ApiTest, OutputMayReplaceTheInput) {
+    const auto path = dir / "inplace.stl";
+    std::filesystem::copy_file(tetra, path);
+    ASSERT_EQ(callPlain(path, path, 1).result, 1);
+    const std::string once = readFile(path);
+    EXPECT_EQ(count(once, "endfacet"), 16u);
+    // Our own output read back: ASCII this time, same mesh refined again.
+    const Call again = callPlain(path, path, 1);
+    EXPECT_EQ(again.result, 1);
+    EXPECT_EQ(count(readFile(path), "endfacet"), 64u);
+}
+
+TEST_F(ApiTest, HostLocaleDoesNotChangeAnyByte) {
+    // Counts in the thousands would show digit grouping, and the torus has
+    // coordinates with decimals.
+    const auto torus = dir / "torus.stl";
+    writeFile(torus, binaryStl(testing_support::facetCorners(testing_support::torus(40, 30))));
+    const Call reference = callPlain(torus, dir / "c.stl", 1);
+    const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"};
+    const char* chosen = nullptr;
+    for (const char* name : commaLocales) {
+        if (std::setlocale(LC_ALL, name)) {
+            chosen = name;
+            break;
+        }
+    }
+    if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
+    std::locale previous = std::locale::global(std::locale(chosen));
+    std::locale coutLocale = std::cout.imbue(std::locale(chosen));
+    const Call localised = callPlain(torus, dir / "de.stl", 1);
+    std::cout.imbue(coutLocale);
+    std::locale::global(previous);
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(localised.transcript, reference.transcript);
+    EXPECT_EQ(readFile(dir / "de.stl"), readFile(dir / "c.stl"));
+}
