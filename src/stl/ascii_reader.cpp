@@ -1,10 +1,254 @@
-// Placeholder: reads nothing (replaced by the ASCII parser).
+// ASCII STL: line-based and keyword-driven. The parser walks the file held in
+// memory line by line without copying, appends one corner per "vertex" line
+// and ignores every other line. Numbers are read as atof reads them in the
+// "C" locale, independently of the locale the host has set.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
 #include "stl/stl.h"
 
 namespace stlrefine {
 
-bool parseAsciiStl(const char*, std::size_t, StlPointList&) { return false; }
+namespace {
 
-float parseStlNumber(const char*, const char*) { return 0.0f; }
+// White space as isspace classifies it in the "C" locale: blank, \t \n \v \f \r.
+bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+int hexDigitValue(char c) {
+    if (isDigit(c)) return c - '0';
+    const char folded = static_cast<char>(c | 0x20);
+    if (folded >= 'a' && folded <= 'f') return folded - 'a' + 10;
+    return -1;
+}
+
+bool isHexDigit(char c) { return hexDigitValue(c) >= 0; }
+
+// True when [p, last) starts with the lower-case ASCII `word`, in any case.
+// `c | 0x20` equals a lower-case letter only for that letter and its upper case.
+bool startsWithIgnoringCase(const char* p, const char* last, const char* word, std::size_t n) {
+    if (static_cast<std::size_t>(last - p) < n) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (static_cast<char>(p[i] | 0x20) != word[i]) return false;
+    }
+    return true;
+}
+
+// The value of an exponent's digits (after 'e' or 'p'), clamped far beyond
+// any exponent that still matters, so that absurd exponents cannot overflow.
+std::int64_t readExponent(const char* p, const char* last) {
+    bool negative = false;
+    if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    std::int64_t value = 0;
+    for (; p < last && isDigit(*p); ++p) {
+        if (value < (std::int64_t{1} << 40)) value = 10 * value + (*p - '0');
+    }
+    return negative ? -value : value;
+}
+
+// from_chars reports overflow and underflow to zero without a value. Such a
+// number lies far outside the double range on one side or the other; the
+// position of its leading non-zero digit and its exponent tell which side.
+// Overflow is infinity; underflow is 0 (a double that strtod would return as
+// a denormal rounds to a float zero all the same, but from_chars returns
+// those itself). [first, last) is the matched number without sign or prefix.
+double outOfRangeMagnitude(const char* first, const char* last, bool hex) {
+    const char* mantissaEnd = first;
+    while (mantissaEnd < last &&
+           (*mantissaEnd == '.' || (hex ? isHexDigit(*mantissaEnd) : isDigit(*mantissaEnd)))) {
+        ++mantissaEnd;
+    }
+    const char* point = static_cast<const char*>(std::memchr(first, '.', mantissaEnd - first));
+    if (!point) point = mantissaEnd;
+    std::int64_t exponent = 0;
+    if (mantissaEnd < last) exponent = readExponent(mantissaEnd + 1, last);  // 'e' or 'p'
+    std::int64_t lead = 0;  // power of the radix of the leading non-zero digit
+    for (const char* q = first; q < mantissaEnd; ++q) {
+        if (q == point || *q == '0') continue;
+        lead = q < point ? point - q - 1 : -(q - point);
+        break;
+    }
+    const std::int64_t magnitude = (hex ? 4 * lead : lead) + exponent;
+    return magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
+
+// A number of the given format at `first`; false when there is none (a
+// point without digits).
+bool fromChars(const char* first, const char* last, bool hex, double& value) {
+    const std::from_chars_result result =
+        std::from_chars(first, last, value, hex ? std::chars_format::hex : std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        value = outOfRangeMagnitude(first, result.ptr, hex);
+        return true;
+    }
+    return result.ec == std::errc();
+}
+
+// Unsigned integer of [first, last) with the base taken from its prefix as
+// strtoull does for base 0 ("0x" hexadecimal, a leading 0 octal, else
+// decimal), saturating on overflow. False unless every character is consumed.
+bool parseWholeUnsigned(const char* first, const char* last, std::uint64_t& value) {
+    unsigned base = 10;
+    if (last - first >= 3 && first[0] == '0' && (first[1] | 0x20) == 'x' && isHexDigit(first[2])) {
+        base = 16;
+        first += 2;
+    } else if (first < last && first[0] == '0') {
+        base = 8;
+    }
+    value = 0;
+    bool saturated = false;
+    for (const char* p = first; p < last; ++p) {
+        const int digit = hexDigitValue(*p);
+        if (digit < 0 || static_cast<unsigned>(digit) >= base) return false;
+        if (value > (UINT64_MAX - static_cast<unsigned>(digit)) / base) saturated = true;
+        value = value * base + static_cast<unsigned>(digit);
+    }
+    if (saturated) value = UINT64_MAX;
+    return true;
+}
+
+// "nan" may carry "(n-char-sequence)"; a sequence that is a whole number in
+// base-0 notation sets the low 51 bits of the quiet NaN's mantissa, as the C
+// library does.
+double parseNanTail(const char* p, const char* last) {
+    std::uint64_t bits = 0x7ff8000000000000u;
+    if (p < last && *p == '(') {
+        const char* sequence = ++p;
+        while (p < last && (isDigit(*p) || (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') ||
+                            *p == '_')) {
+            ++p;
+        }
+        std::uint64_t payload = 0;
+        if (p < last && *p == ')' && parseWholeUnsigned(sequence, p, payload)) {
+            bits |= payload & ((std::uint64_t{1} << 51) - 1);
+        }
+    }
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// End of the hexadecimal number at `p` (after "0x"): digits, an optional
+// point and digits, an optional binary exponent. Handing from_chars exactly
+// this range matters: libstdc++ 12 also takes "p+-5" as an exponent, where
+// strtod stops before the 'p'.
+const char* hexNumberEnd(const char* p, const char* last) {
+    while (p < last && isHexDigit(*p)) ++p;
+    if (p < last && *p == '.') {
+        ++p;
+        while (p < last && isHexDigit(*p)) ++p;
+    }
+    if (p < last && (*p | 0x20) == 'p') {
+        const char* q = p + 1;
+        if (q < last && (*q == '+' || *q == '-')) ++q;
+        if (q < last && isDigit(*q)) {
+            while (q < last && isDigit(*q)) ++q;
+            p = q;
+        }
+    }
+    return p;
+}
+
+// The number after white space and sign; false when there is none.
+bool parseMagnitude(const char* p, const char* last, double& value) {
+    if (p == last) return false;
+    // "0x" counts only when a hexadecimal digit follows (after an optional
+    // point); else the "0" alone is the number.
+    if (last - p >= 3 && p[0] == '0' && (p[1] | 0x20) == 'x') {
+        const char* h = p + 2;
+        if (isHexDigit(h[0]) || (h[0] == '.' && last - h >= 2 && isHexDigit(h[1]))) {
+            return fromChars(h, hexNumberEnd(h, last), true, value);
+        }
+    }
+    if (isDigit(*p) || *p == '.') return fromChars(p, last, false, value);
+    if (startsWithIgnoringCase(p, last, "inf", 3)) {
+        value = std::numeric_limits<double>::infinity();
+        return true;
+    }
+    if (startsWithIgnoringCase(p, last, "nan", 3)) {
+        value = parseNanTail(p + 3, last);
+        return true;
+    }
+    return false;
+}
+
+double parseCDouble(const char* p, const char* last) {
+    while (p < last && isCSpace(*p)) ++p;
+    bool negative = false;
+    if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    double magnitude = 0.0;
+    // Without a number the sign does not count either: the result is +0.
+    if (!parseMagnitude(p, last, magnitude)) return 0.0;
+    return negative ? -magnitude : magnitude;
+}
+
+const char* skipBlanks(const char* p, const char* last) {
+    while (p < last && *p == ' ') ++p;
+    return p;
+}
+
+const char* tokenEnd(const char* p, const char* last) {
+    while (p < last && *p != ' ') ++p;
+    return p;
+}
+
+bool isVertexKeyword(const char* first, const char* last) {
+    return last - first == 6 && startsWithIgnoringCase(first, last, "vertex", 6);
+}
+
+}  // namespace
+
+float parseStlNumber(const char* first, const char* last) {
+    // Rounded through double, as atof's result is stored into a float.
+    return static_cast<float>(parseCDouble(first, last));
+}
+
+bool parseAsciiStl(const char* data, std::size_t size, StlPointList& list) {
+    if (size == 0) return false;  // the first line is empty
+    const char* const end = data + size;
+    // The next NUL at or after the current line; lines before it need no
+    // check of their own.
+    const char* nul = static_cast<const char*>(std::memchr(data, '\0', size));
+    if (!nul) nul = end;
+
+    const char* line = data;
+    for (;;) {
+        const char* feed = static_cast<const char*>(std::memchr(line, '\n', end - line));
+        const char* lineEnd = feed ? feed : end;
+        // A carriage return right before the line feed is part of the line end.
+        const char* stop = (feed && lineEnd > line && lineEnd[-1] == '\r') ? lineEnd - 1 : lineEnd;
+        if (nul < lineEnd) {
+            // The line is read only up to its first NUL.
+            if (nul < stop) stop = nul;
+            nul = static_cast<const char*>(std::memchr(lineEnd, '\0', end - lineEnd));
+            if (!nul) nul = end;
+        }
+
+        const char* first = skipBlanks(line, stop);
+        if (first == stop) return false;  // an empty or blank line ends the parse
+        const char* last = tokenEnd(first, stop);
+        if (isVertexKeyword(first, last)) {
+            // Up to three numbers; missing ones read as 0 so that the corner
+            // still counts and the corners after it stay grouped in threes.
+            float xyz[3] = {0.0f, 0.0f, 0.0f};
+            const char* p = last;
+            for (float& coordinate : xyz) {
+                p = skipBlanks(p, stop);
+                if (p == stop) break;
+                const char* token = p;
+                p = tokenEnd(p, stop);
+                coordinate = parseStlNumber(token, p);
+            }
+            list.push_back(StlPoint{xyz[0], xyz[1], xyz[2], 0});
+        }
+        if (!feed) return true;  // the last line, with a token and no line feed
+        line = feed + 1;
+    }
+}
 
 }  // namespace stlrefine
