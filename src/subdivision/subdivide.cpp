@@ -1,11 +1,79 @@
-// Placeholder: leaves the mesh unchanged (replaced by the subdivision stage).
+// One 1-to-4 midpoint iteration and the plain iteration loop.
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+#include "subdivision/iteration.h"
 #include "subdivision/subdivision.h"
 
 namespace stlrefine {
 
-void subdivideMesh(std::int32_t, std::int32_t&, VertexArray&, std::int32_t&, FaceIndexArray&) {}
+void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
+                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray) {
+    const std::int32_t vertexCount = vertexComponentCount / 3;
+    const std::int32_t faceCount = faceComponentCount / 3;
+    const std::int64_t newFaceComponents = 12 * static_cast<std::int64_t>(faceCount);
+    if (newFaceComponents > INT32_MAX) throw std::length_error("mesh too large");
 
-void subdivideMeshHeightLimited(std::int32_t, std::int32_t&, VertexArray&, std::int32_t&,
-                                FaceIndexArray&, float) {}
+    const std::int32_t* faces = faceIndexArray.get();
+    const float* vertices = vertexArray.get();
+    const std::int32_t slotCount = 3 * faceCount;
+    std::unique_ptr<std::int32_t[]> edgeMidpointTable = allocateArray<std::int32_t>(slotCount);
+    const std::int32_t newVertexCount =
+        assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get());
+    const std::int64_t newVertexComponents =
+        3 * (static_cast<std::int64_t>(vertexCount) + newVertexCount);
+    if (newVertexComponents > INT32_MAX) throw std::length_error("mesh too large");
+
+    // Old vertices first, unchanged; then the midpoints in the order their
+    // indices were handed out. Indices grow with slot order, so the slot that
+    // introduces index k is the first slot, in order, that holds k.
+    VertexArray refinedVertices = allocateArray<float>(static_cast<std::size_t>(newVertexComponents));
+    if (vertexCount > 0) {
+        std::memcpy(refinedVertices.get(), vertices, 3 * static_cast<std::size_t>(vertexCount) * sizeof(float));
+    }
+    std::int32_t made = vertexCount;
+    for (std::int32_t s = 0; s < slotCount; ++s) {
+        if (edgeMidpointTable[s] != made) continue;
+        const std::int32_t e = s % 3;
+        const float* p = vertices + 3 * static_cast<std::size_t>(faces[s]);
+        const float* q = vertices + 3 * static_cast<std::size_t>(faces[e == 2 ? s - 2 : s + 1]);
+        float* m = refinedVertices.get() + 3 * static_cast<std::size_t>(made);
+        for (int k = 0; k < 3; ++k) {
+            const float sum = p[k] + q[k];
+            m[k] = sum * 0.5f;
+        }
+        ++made;
+    }
+
+    // Each face becomes its three corner children and the middle child, in
+    // place of the parent, all with the parent's orientation.
+    FaceIndexArray refinedFaces = allocateArray<std::int32_t>(static_cast<std::size_t>(newFaceComponents));
+    std::int32_t* out = refinedFaces.get();
+    for (std::int32_t f = 0; f < faceCount; ++f) {
+        const std::int32_t a = faces[3 * f], b = faces[3 * f + 1], c = faces[3 * f + 2];
+        const std::int32_t m0 = edgeMidpointTable[3 * f];
+        const std::int32_t m1 = edgeMidpointTable[3 * f + 1];
+        const std::int32_t m2 = edgeMidpointTable[3 * f + 2];
+        const std::int32_t children[12] = {a, m0, m2, b, m1, m0, c, m2, m1, m0, m1, m2};
+        std::memcpy(out + 12 * static_cast<std::size_t>(f), children, sizeof children);
+    }
+
+    vertexArray = std::move(refinedVertices);
+    vertexComponentCount = static_cast<std::int32_t>(newVertexComponents);
+    faceIndexArray = std::move(refinedFaces);
+    faceComponentCount = static_cast<std::int32_t>(newFaceComponents);
+}
+
+void subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponentCount,
+                   VertexArray& vertexArray, std::int32_t& faceComponentCount,
+                   FaceIndexArray& faceIndexArray) {
+    for (std::int32_t done = 0; done < iterations; ++done) {
+        // The limit is checked before each iteration only, so the last one
+        // may leave the mesh far above it.
+        if (vertexComponentCount / 3 > IterationVertexLimit) return;
+        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray);
+    }
+}
 
 }  // namespace stlrefine

@@ -1,0 +1,98 @@
+// One subdivision iteration on closed tori and on the shapes that make a
+// naive partner search quadratic; the literal scan on small meshes for scale.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "common/arrays.h"
+#include "subdivision/subdivision.h"
+#include "support/literal_subdivision.h"
+#include "support/meshes.h"
+
+namespace {
+
+using testing_support::Mesh;
+
+// 250 x 200 vertices: 50000 vertices, 100000 faces, the largest torus on
+// which an iteration still starts.
+Mesh benchTorus(bool shuffled) {
+    Mesh torus = testing_support::torus(250, 200);
+    return shuffled ? testing_support::shuffledFaces(torus, 1) : torus;
+}
+
+// 100000 faces on one triangle, half of them one way round, half the other.
+Mesh sharedEdgeFan() {
+    Mesh fan;
+    fan.vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    for (int i = 0; i < 100000; ++i) {
+        if (i < 50000) fan.faces.insert(fan.faces.end(), {0, 1, 2});
+        else fan.faces.insert(fan.faces.end(), {1, 0, 2});
+    }
+    return fan;
+}
+
+// 100000 faces with all three corners on vertex 0.
+Mesh collapsedFaces() {
+    Mesh mesh;
+    mesh.vertices = {0, 0, 0};
+    mesh.faces.assign(300000, 0);
+    return mesh;
+}
+
+void runOneIteration(benchmark::State& state, const Mesh& mesh) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::int32_t vertexComponents = static_cast<std::int32_t>(mesh.vertices.size());
+        std::int32_t faceComponents = static_cast<std::int32_t>(mesh.faces.size());
+        stlrefine::VertexArray vertices = stlrefine::allocateArray<float>(mesh.vertices.size());
+        stlrefine::FaceIndexArray faces = stlrefine::allocateArray<std::int32_t>(mesh.faces.size());
+        std::copy(mesh.vertices.begin(), mesh.vertices.end(), vertices.get());
+        std::copy(mesh.faces.begin(), mesh.faces.end(), faces.get());
+        state.ResumeTiming();
+        stlrefine::subdivideMesh(1, vertexComponents, vertices, faceComponents, faces);
+        benchmark::DoNotOptimize(faces.get());
+        benchmark::ClobberMemory();
+    }
+    state.counters["faces"] = static_cast<double>(mesh.faceCount());
+}
+
+void BM_SubdivideTorusCoherent(benchmark::State& state) {
+    runOneIteration(state, benchTorus(false));
+}
+BENCHMARK(BM_SubdivideTorusCoherent)->Unit(benchmark::kMillisecond);
+
+void BM_SubdivideTorusShuffled(benchmark::State& state) {
+    runOneIteration(state, benchTorus(true));
+}
+BENCHMARK(BM_SubdivideTorusShuffled)->Unit(benchmark::kMillisecond);
+
+void BM_SubdivideSharedEdgeFan(benchmark::State& state) { runOneIteration(state, sharedEdgeFan()); }
+BENCHMARK(BM_SubdivideSharedEdgeFan)->Unit(benchmark::kMillisecond);
+
+void BM_SubdivideCollapsedFaces(benchmark::State& state) { runOneIteration(state, collapsedFaces()); }
+BENCHMARK(BM_SubdivideCollapsedFaces)->Unit(benchmark::kMillisecond);
+
+// The literal scan, shuffled tori of 2 * n * n faces: time grows with the
+// square of the face count.
+void BM_LiteralScanShuffledTorus(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const Mesh torus = testing_support::shuffledFaces(testing_support::torus(n, n), 1);
+    for (auto _ : state) {
+        const Mesh refined = testing_support::literalSubdivideOnce(torus);
+        benchmark::DoNotOptimize(refined.faces.data());
+    }
+    state.counters["faces"] = static_cast<double>(torus.faceCount());
+}
+BENCHMARK(BM_LiteralScanShuffledTorus)->Arg(20)->Arg(40)->Arg(80)->Unit(benchmark::kMillisecond);
+
+// The stage on the same small meshes, for comparison.
+void BM_SubdivideShuffledTorus(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    runOneIteration(state, testing_support::shuffledFaces(testing_support::torus(n, n), 1));
+}
+BENCHMARK(BM_SubdivideShuffledTorus)->Arg(20)->Arg(40)->Arg(80)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

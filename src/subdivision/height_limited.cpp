@@ -1,0 +1,60 @@
+// The iteration loop that refines only while some triangle is taller, along
+// z, than a threshold.
+#include <cstdint>
+#include <string>
+
+#include "common/console.h"
+#include "common/float_format.h"
+#include "subdivision/iteration.h"
+#include "subdivision/subdivision.h"
+
+namespace stlrefine {
+
+namespace {
+
+// Height of every face in order, tracking the largest; stops after the first
+// face taller than `threshold`. A NaN z or threshold fails every comparison,
+// so it neither moves a bound nor counts as over the threshold.
+bool anyFaceTallerThan(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
+                       float threshold, float& runningMax) {
+    runningMax = 0.0f;
+    for (std::int32_t f = 0; f < faceCount; ++f) {
+        float top = HeightTopStart;
+        float bottom = HeightBottomStart;
+        for (int k = 0; k < 3; ++k) {
+            const float z = vertices[3 * static_cast<std::size_t>(faces[3 * f + k]) + 2];
+            if (z < bottom) bottom = z;
+            if (z > top) top = z;
+        }
+        const float height = top - bottom;
+        if (height > runningMax) runningMax = height;
+        if (height > threshold) return true;
+    }
+    return false;
+}
+
+void printHeightLine(float height) {
+    char number[MaxFloatTextLength];
+    std::string line = "-------max hight in triangles: ";
+    line.append(number, formatFloat(number, height));
+    line.append("------");
+    printLine(line);
+}
+
+}  // namespace
+
+void subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& vertexComponentCount,
+                                VertexArray& vertexArray, std::int32_t& faceComponentCount,
+                                FaceIndexArray& faceIndexArray, float heightThreshold) {
+    for (std::int32_t done = 0; done < iterations; ++done) {
+        if (vertexComponentCount / 3 > IterationVertexLimit) return;
+        float tallest = 0.0f;
+        const bool over = anyFaceTallerThan(vertexArray.get(), faceIndexArray.get(),
+                                            faceComponentCount / 3, heightThreshold, tallest);
+        printHeightLine(tallest);
+        if (!over) return;
+        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray);
+    }
+}
+
+}  // namespace stlrefine

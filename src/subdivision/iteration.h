@@ -1,0 +1,33 @@
+// Building blocks of one subdivision iteration, shared by the plain and the
+// height-limited loop.
+#pragma once
+
+#include <cstdint>
+
+#include "common/arrays.h"
+
+namespace stlrefine {
+
+// Gives every edge slot 3f+e of the `faceCount` faces the index of the new
+// vertex on its edge, in `edgeMidpointTable` (one entry per slot).
+//
+// Slots are visited in order. An unvisited slot p->q is paired with the first
+// still unpaired slot q->p of a later face (face order, then edge order), and
+// the pair gets the next new index. A slot that finds no partner (open
+// boundary, neighbour running the same way, third face on an edge) takes the
+// earliest new vertex made so far on the same two vertex indices, in either
+// direction, or else gets the next new index itself. New indices start at
+// `firstNewIndex` and are handed out in increasing slot order. Returns how
+// many were handed out. Runs in time linear in `faceCount`, which must be at
+// most INT32_MAX / 12 (the largest face count an iteration accepts).
+std::int32_t assignEdgeMidpoints(const std::int32_t* faceIndices, std::int32_t faceCount,
+                                 std::int32_t firstNewIndex, std::int32_t* edgeMidpointTable);
+
+// Splits every face of the caller's mesh into four through its edge
+// midpoints and replaces the caller's arrays and component counts with the
+// refined mesh. Throws std::length_error("mesh too large") before allocating
+// the result if a count of the result would not fit in 32 bits.
+void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
+                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray);
+
+}  // namespace stlrefine

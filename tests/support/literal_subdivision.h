@@ -1,0 +1,31 @@
+// Plain, literal subdivision: the quadratic partner scan exactly as the
+// pairing rule reads, with no index of edges. The fast stage is checked
+// against it bit for bit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "support/meshes.h"
+
+namespace testing_support {
+
+// One 1-to-4 iteration. Each unpaired slot p->q scans the later faces, in
+// face then edge order, for the first unpaired slot q->p. A slot that finds
+// none takes the earliest new vertex already made on the same two indices
+// (either direction), or makes its own midpoint.
+Mesh literalSubdivideOnce(const Mesh& mesh);
+
+// Up to `iterations` iterations, each only on a mesh of at most 50000 vertices.
+Mesh literalSubdivide(Mesh mesh, int iterations);
+
+// As literalSubdivide, with the z height test before every iteration; the
+// height lines it would print (each with its line feed) are appended to `lines`.
+Mesh literalSubdivideHeightLimited(Mesh mesh, int iterations, float threshold, std::string& lines);
+
+// The stage itself, run on a copy of `mesh` held in the caller's variables
+// the way the pipeline holds them (component counts, heap arrays).
+Mesh stageSubdivide(const Mesh& mesh, int iterations);
+Mesh stageSubdivideHeightLimited(const Mesh& mesh, int iterations, float threshold);
+
+}  // namespace testing_support
