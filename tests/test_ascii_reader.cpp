@@ -74,6 +74,7 @@ TEST(AsciiParser, LineAndTokenRules) {
         {"blanks-only line mid-file", "solid\n" + Facet + "   \n" + Facet + "endsolid", false, FacetCorners},
         {"tab-indented", "solid\n\tvertex 1 2 3\n\t\tvertex 4 5 6\nendsolid", true, {}},
         {"tab-separated", "solid\nvertex\t1\t2\t3\nvertex 4\t5 6\nendsolid", true, {{4, 6, 0}}},
+        {"white space inside tokens", "solid\nvertex \t7 \t 8\x0b\nend", true, {{7, 0, 8}}},
         {"extra tokens", "solid\nvertex 1 2 3 4 five\nendsolid", true, {{1, 2, 3}}},
         {"1.5e+002 -2 abc", "solid\n  vertex   1.5e+002 -2 abc  \nendsolid", true, {{150, -2, 0}}},
         {"short vertex lines", "solid\nvertex\nvertex 7\nvertex 7 8\nendsolid", true, {{0, 0, 0}, {7, 0, 0}, {7, 8, 0}}},
