@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -97,6 +98,38 @@ std::optional<std::wstring> widen(std::string_view text) {
 }
 #endif
 
+std::optional<std::wstring> toWide(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return path.wstring();
+#else
+    return widen(path.string());
+#endif
+}
+
+std::filesystem::path executablePath() {
+#if defined(_WIN32)
+    std::wstring buffer(32768, L'\0');
+    buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
+    return buffer;
+#else
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error);
+#endif
+}
+
+// The bundled example: in the source tree this program was built from, or
+// where an install puts it (share/doc/stlrefine/examples beside bin/).
+std::wstring exampleMesh() {
+    std::error_code error;
+    const std::filesystem::path built = STLREFINE_EXAMPLE_MESH;
+    const std::filesystem::path installed = executablePath().parent_path().parent_path() /
+                                            "share" / "doc" / "stlrefine" / "examples" / "torus.stl";
+    const std::filesystem::path& chosen =
+        std::filesystem::exists(built, error) || !std::filesystem::exists(installed, error) ? built
+                                                                                          : installed;
+    return toWide(chosen).value_or(L"torus.stl");
+}
+
 // "<stem>.refined.stl" for the last path component of `input`.
 std::wstring defaultOutput(const std::wstring& input) {
     std::wstring name = input.substr(input.find_last_of(L"/\\") == std::wstring::npos
@@ -143,10 +176,7 @@ int run(const std::vector<std::string>& args, const std::vector<std::wstring>& w
         paths.push_back(wideArgs[i]);
     }
     if (paths.size() > 2) return usageError("too many arguments");
-    if (paths.empty()) {
-        const std::string example = STLREFINE_EXAMPLE_MESH;
-        paths.emplace_back(example.begin(), example.end());
-    }
+    if (paths.empty()) paths.push_back(exampleMesh());
     if (paths.size() == 1) paths.push_back(defaultOutput(paths[0]));
 
     const int result =
