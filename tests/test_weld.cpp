@@ -202,9 +202,10 @@ std::vector<float> anchorValues() {
                                  -1e-6f,
                                  2e-6f,
                                  std::nextafter(1e-6f, 0.0f)};
-    for (const int k : {1, 7, -1, -3, 65536 * 5 + 3, -65536 * 31}) {
-        values.push_back(std::ldexp(float(k), -16));  // coarse cell boundaries
-        values.push_back(std::ldexp(float(k), -19));  // fine cell boundaries
+    // Multiples of powers of two around the tolerance's scale: the
+    // boundaries of any grid of cells a hash may use.
+    for (const int k : {1, 7, -1, -3, 16384 * 5 + 3, -16384 * 31}) {
+        for (const int e : {-14, -16, -18, -19}) values.push_back(std::ldexp(float(k), e));
     }
     return values;
 }
@@ -289,8 +290,8 @@ TEST(Weld, MatchesLiteralScanOnCrowdedCells) {
     // Lattices with many stored vertices per cell, around cell boundaries,
     // near zero, and near 32.
     const float bases[] = {0.0f,
-                           std::ldexp(3.0f, -16),
-                           -std::ldexp(5.0f, -19),
+                           std::ldexp(3.0f, -14),
+                           -std::ldexp(5.0f, -18),
                            1.0f,
                            std::nextafter(32.0f, 0.0f) - 4e-6f,
                            7.25f};

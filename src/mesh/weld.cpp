@@ -34,9 +34,6 @@
 #include <cstring>
 #include <utility>
 #include <vector>
-#if defined(_MSC_VER)
-#include <xmmintrin.h>
-#endif
 
 #include "mesh/mesh.h"
 
@@ -47,13 +44,13 @@ namespace {
 constexpr double Reach = WeldTolerance * (1.0 + 1.0 / 1024);
 constexpr float LargeMagnitude = 32.0f;
 
-constexpr int CoarseShift = 16;
+constexpr int CoarseShift = 14;
 constexpr int FineShift = 18;
 constexpr double CoarseScale = double(1 << CoarseShift);
 constexpr double FineScale = double(1 << FineShift);
 constexpr std::int32_t FinePerCoarse = 1 << (FineShift - CoarseShift);
 // Fine cell keys are offset so that they never equal a coarse cell key
-// (|key| < 2^21) or a large-value key (|key| >= 0x42000000).
+// (|key| <= 2^19 + 1) or a large-value key (|key| >= 0x42000000).
 constexpr std::int32_t FineOffset = 1 << 26;
 static_assert(2 * Reach * CoarseScale < 1.0, "a box touches at most two coarse cells per axis");
 
@@ -61,8 +58,6 @@ static_assert(2 * Reach * CoarseScale < 1.0, "a box touches at most two coarse c
 // point, at most the first three corners, so it never becomes dense; its fine
 // key would equal its coarse key.
 constexpr std::int32_t DenseCellLimit = 32;
-
-constexpr std::size_t PrefetchDistance = 8;
 
 constexpr std::int32_t EmptySlot = -1;
 constexpr std::int32_t DenseCell = -2;
@@ -178,16 +173,6 @@ public:
             if (matches(record->position, corner)) return record->vertex;
         }
         return -1;
-    }
-
-    // Starts loading the slot a later findMatch(corner) will read first.
-    void prefetch(const float* corner) const {
-        const Slot* slot = &slots_[std::size_t(hashKey(coarseKey(corner)) >> shift_)];
-#if defined(__GNUC__)
-        __builtin_prefetch(slot);
-#elif defined(_MSC_VER)
-        _mm_prefetch(reinterpret_cast<const char*>(slot), _MM_HINT_T0);
-#endif
     }
 
     // Enters `vertex` (finite, newer than every vertex entered so far) in
@@ -366,12 +351,11 @@ void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& v
     // Room for every corner becoming a vertex; the pages that stay unused are
     // never touched.
     VertexArray positions = allocateArray<float>(3 * count);
+    // A closed mesh has about one vertex per six corners.
     CellTable cells(count / 4, positions.get());
     std::int32_t nextVertex = 0;
     for (std::size_t k = 0; k < count; ++k) {
         const float* corner = corners + 3 * k;
-        // Slot reads are random; start them early to overlap the misses.
-        if (k + PrefetchDistance < count) cells.prefetch(corner + 3 * PrefetchDistance);
         const bool finite =
             std::isfinite(corner[0]) && std::isfinite(corner[1]) && std::isfinite(corner[2]);
         std::int32_t index = -1;
