@@ -8,10 +8,14 @@
 
 namespace stlrefine {
 
-// Longest text formatFloat can produce ("-1.17549e-38" is 12 characters).
+// Room formatFloat needs at `out`. The longest text is 12 characters
+// ("-1.17549e-38", "-0.000123457"); the rest is scratch space: formatFloat
+// copies digits in fixed 8-byte blocks and may leave bytes past the end of
+// its text, always within these 16 bytes.
 inline constexpr std::size_t MaxFloatTextLength = 16;
 
-// Writes the text of `value` at `out` (no terminator); returns one past its end.
+// Writes the text of `value` at `out` (no terminator); returns one past its
+// end. `out` must have MaxFloatTextLength writable bytes.
 char* formatFloat(char* out, float value);
 
 }  // namespace stlrefine
