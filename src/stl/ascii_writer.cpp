@@ -12,7 +12,9 @@ namespace stlrefine {
 namespace {
 
 constexpr std::size_t BufferSize = std::size_t{1} << 20;
-// Longest facet text: keywords plus twelve numbers and their blanks.
+// Room one facet needs: its keywords, and twelve numbers with their blanks
+// (each number has MaxFloatTextLength bytes, which include formatFloat's
+// scratch space), with room to spare.
 constexpr std::size_t MaxFacetText = 128 + 12 * (MaxFloatTextLength + 1);
 
 char* put(char* out, const char* text, std::size_t n) {
@@ -43,18 +45,33 @@ void writeAsciiStl(std::wstring outputPath, const float* facetCorners, std::int3
         return;
     }
     char* const begin = buffer.get();
+    const auto flushIfFull = [&](char* out) {
+        if (static_cast<std::size_t>(out - begin) <= BufferSize - MaxFacetText) return out;
+        file.write(begin, static_cast<std::size_t>(out - begin));
+        return begin;
+    };
+
+    // Corner k opens a facet when k % 3 == 0 and closes it when k % 3 == 2:
+    // whole facets first, then the corners of an unfinished last one.
+    const std::size_t corners = cornerCount > 0 ? static_cast<std::size_t>(cornerCount) : 0;
+    const std::size_t wholeFacets = corners / 3;
     char* out = put(begin, "solid\n", 6);
-    for (std::int32_t k = 0; k < cornerCount; ++k) {
-        if (k % 3 == 0) {
-            if (static_cast<std::size_t>(out - begin) > BufferSize - MaxFacetText) {
-                file.write(begin, static_cast<std::size_t>(out - begin));
-                out = begin;
-            }
-            out = putTriple(out, "facet normal", 12, normalArray + 3 * (k / 3));
-            out = put(out, "outer loop\n", 11);
+    for (std::size_t f = 0; f < wholeFacets; ++f) {
+        out = flushIfFull(out);
+        out = putTriple(out, "facet normal", 12, normalArray + 3 * f);
+        out = put(out, "outer loop\n", 11);
+        out = putTriple(out, "vertex", 6, facetCorners + 9 * f);
+        out = putTriple(out, "vertex", 6, facetCorners + 9 * f + 3);
+        out = putTriple(out, "vertex", 6, facetCorners + 9 * f + 6);
+        out = put(out, "endloop\nendfacet\n", 17);
+    }
+    if (corners % 3 != 0) {
+        out = flushIfFull(out);
+        out = putTriple(out, "facet normal", 12, normalArray + 3 * wholeFacets);
+        out = put(out, "outer loop\n", 11);
+        for (std::size_t k = 3 * wholeFacets; k < corners; ++k) {
+            out = putTriple(out, "vertex", 6, facetCorners + 3 * k);
         }
-        out = putTriple(out, "vertex", 6, facetCorners + 3 * static_cast<std::size_t>(k));
-        if (k % 3 == 2) out = put(out, "endloop\nendfacet\n", 17);
     }
     out = put(out, "endsolid", 8);
     file.write(begin, static_cast<std::size_t>(out - begin));

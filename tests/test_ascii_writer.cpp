@@ -1,0 +1,220 @@
+// writeAsciiStl: exact bytes, the console lines, and independence from the
+// process locale. The reference is the same text produced the slow, literal
+// way: a std::ostringstream in the classic locale, one operator<< per number.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <locale>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "stl/stl.h"
+#include "support/files.h"
+#include "support/meshes.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+// The file content written literally: corner k opens a facet when k % 3 == 0
+// and closes one when k % 3 == 2.
+std::string streamReference(const std::vector<float>& corners, std::int32_t cornerCount,
+                            const std::vector<float>& normals) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << "solid\n";
+    for (std::int32_t k = 0; k < cornerCount; ++k) {
+        if (k % 3 == 0) {
+            const std::size_t f = static_cast<std::size_t>(k / 3);
+            out << "facet normal" << ' ' << normals[3 * f] << ' ' << normals[3 * f + 1] << ' '
+                << normals[3 * f + 2] << "\n"
+                << "outer loop\n";
+        }
+        const std::size_t c = 3 * static_cast<std::size_t>(k);
+        out << "vertex" << ' ' << corners[c] << ' ' << corners[c + 1] << ' ' << corners[c + 2] << "\n";
+        if (k % 3 == 2) out << "endloop\n" << "endfacet\n";
+    }
+    out << "endsolid";
+    return out.str();
+}
+
+// Writes and returns what reached standard output.
+std::string write(const std::filesystem::path& path, const std::vector<float>& corners, std::int32_t cornerCount,
+                  const std::vector<float>& normals) {
+    return testing_support::captureStdout([&] {
+        stlrefine::writeAsciiStl(testing_support::widePath(path), corners.data(), cornerCount, normals.data());
+    });
+}
+
+constexpr const char* SuccessLine = "stl file: output success!!\n";
+
+// A refined-torus-like facet list with normals that cover every kind of
+// float (subnormals, NaN payloads, infinities, both zeros), so that the
+// numbers cross many buffer blocks in all their shapes.
+struct Facets {
+    std::vector<float> corners;
+    std::vector<float> normals;
+    std::int32_t cornerCount() const { return static_cast<std::int32_t>(corners.size() / 3); }
+};
+
+Facets torusFacets(int rings, int sides) {
+    Facets facets;
+    facets.corners = testing_support::facetCorners(testing_support::torus(rings, sides));
+    std::uint32_t state = 2463534242u;
+    for (std::size_t i = 0; i < facets.corners.size() / 3; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        facets.normals.push_back(i % 4 == 0 ? std::bit_cast<float>(state) : static_cast<float>(state) * 0x1p-31f - 1.0f);
+    }
+    return facets;
+}
+
+TEST(AsciiWriter, WorkedExampleIsNineLines) {
+    TempDir dir;
+    const std::string printed = write(dir / "one.stl", {0, 0, 0, 1, 0, 0, 0, 1, 0}, 3, {0, 0, 1});
+    EXPECT_EQ(testing_support::readFile(dir / "one.stl"),
+              "solid\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+              "endloop\nendfacet\nendsolid");
+    EXPECT_EQ(printed, SuccessLine);
+}
+
+TEST(AsciiWriter, NoCornersWritesOnlyTheFrame) {
+    TempDir dir;
+    EXPECT_EQ(write(dir / "empty.stl", {}, 0, {}), SuccessLine);
+    EXPECT_EQ(testing_support::readFile(dir / "empty.stl"), "solid\nendsolid");
+}
+
+// One facet whose normal is (v, -v, 0) and whose corners are all (v, v, v).
+TEST(AsciiWriter, NumberTexts) {
+    volatile float zero = 0.0f;
+    const float zeroAreaNaN = zero / zero;  // what a degenerate face's normal holds
+    char zeroAreaText[16];
+    std::snprintf(zeroAreaText, sizeof zeroAreaText, "%g", static_cast<double>(zeroAreaNaN));
+    const struct {
+        float value;
+        std::string text;
+        std::string negated;
+    } cases[] = {
+        {std::numeric_limits<float>::quiet_NaN(), "nan", "-nan"},
+        {zeroAreaNaN, zeroAreaText, zeroAreaText[0] == '-' ? zeroAreaText + 1 : std::string("-") + zeroAreaText},
+        {std::numeric_limits<float>::infinity(), "inf", "-inf"},
+        {0.0f, "0", "-0"},
+        {1.0f / 3, "0.333333", "-0.333333"},
+        {2.7182818f, "2.71828", "-2.71828"},
+        {123456.7f, "123457", "-123457"},
+        {999999.0f, "999999", "-999999"},
+        {1000000.0f, "1e+06", "-1e+06"},
+        {0.0001f, "0.0001", "-0.0001"},
+        {0.00009f, "9e-05", "-9e-05"},
+        {1.5e-39f, "1.5e-39", "-1.5e-39"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const float v = c.value;
+        write(dir / "n.stl", {v, v, v, v, v, v, v, v, v}, 3, {v, -v, 0.0f});
+        const std::string vertex = "vertex " + c.text + " " + c.text + " " + c.text + "\n";
+        EXPECT_EQ(testing_support::readFile(dir / "n.stl"),
+                  "solid\nfacet normal " + c.text + " " + c.negated + " 0\nouter loop\n" + vertex + vertex + vertex +
+                      "endloop\nendfacet\nendsolid")
+            << c.text;
+    }
+}
+
+TEST(AsciiWriter, ManyBlocksMatchStreamOutput) {
+    const Facets facets = torusFacets(200, 100);  // 40,000 facets, about 8 MB of text
+    TempDir dir;
+    EXPECT_EQ(write(dir / "torus.stl", facets.corners, facets.cornerCount(), facets.normals), SuccessLine);
+    const std::string text = testing_support::readFile(dir / "torus.stl");
+    EXPECT_GT(text.size(), std::size_t{4} << 20);
+    ASSERT_TRUE(text == streamReference(facets.corners, facets.cornerCount(), facets.normals));
+    EXPECT_EQ(text.substr(text.size() - 9), "\nendsolid");
+}
+
+// The count decides the layout, not the array: an unfinished facet gets its
+// opening lines and its corners but no closing lines.
+TEST(AsciiWriter, CornerCountNotAMultipleOfThree) {
+    const Facets facets = torusFacets(4, 3);
+    TempDir dir;
+    for (const std::int32_t count : {1, 2, 4, 5, 7}) {
+        write(dir / "partial.stl", facets.corners, count, facets.normals);
+        EXPECT_EQ(testing_support::readFile(dir / "partial.stl"), streamReference(facets.corners, count, facets.normals))
+            << count;
+    }
+}
+
+TEST(AsciiWriter, ReplacesAnExistingFile) {
+    TempDir dir;
+    testing_support::writeFile(dir / "old.stl", std::string(100000, 'x'));
+    EXPECT_EQ(write(dir / "old.stl", {}, 0, {}), SuccessLine);
+    EXPECT_EQ(testing_support::readFile(dir / "old.stl"), "solid\nendsolid");
+}
+
+TEST(AsciiWriter, UnopenablePathPrintsErrorAndCreatesNothing) {
+    TempDir dir;
+    const std::filesystem::path missing = dir / "no-such-dir" / "out.stl";
+    EXPECT_EQ(write(missing, {0, 0, 0, 1, 0, 0, 0, 1, 0}, 3, {0, 0, 1}), "- Error, unable open file to save\n");
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FALSE(std::filesystem::exists(dir / "no-such-dir"));
+    // A directory cannot be opened as the output file either.
+    EXPECT_EQ(write(dir.path(), {}, 0, {}), "- Error, unable open file to save\n");
+}
+
+// Sets a global C and C++ locale with a decimal comma for the lifetime of the
+// object, and restores the classic one afterwards.
+class CommaLocale {
+public:
+    CommaLocale() {
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+            try {
+                std::locale::global(std::locale(name));
+            } catch (const std::runtime_error&) {
+                continue;
+            }
+            std::setlocale(LC_ALL, name);
+            char text[16];
+            std::snprintf(text, sizeof text, "%g", 0.5);
+            if (std::string(text) == "0,5") {
+                name_ = name;
+                return;
+            }
+        }
+        restore();
+    }
+    ~CommaLocale() { restore(); }
+    CommaLocale(const CommaLocale&) = delete;
+    CommaLocale& operator=(const CommaLocale&) = delete;
+    const std::string& name() const { return name_; }
+
+private:
+    static void restore() {
+        std::locale::global(std::locale::classic());
+        std::setlocale(LC_ALL, "C");
+    }
+    std::string name_;
+};
+
+TEST(AsciiWriter, OutputIgnoresTheProcessLocale) {
+    const Facets facets = torusFacets(40, 20);
+    TempDir dir;
+    write(dir / "c.stl", facets.corners, facets.cornerCount(), facets.normals);
+    const std::string classic = testing_support::readFile(dir / "c.stl");
+    ASSERT_EQ(classic, streamReference(facets.corners, facets.cornerCount(), facets.normals));
+    std::string printed;
+    {
+        const CommaLocale comma;
+        if (comma.name().empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
+        printed = write(dir / "comma.stl", facets.corners, facets.cornerCount(), facets.normals);
+    }
+    EXPECT_EQ(printed, SuccessLine);
+    EXPECT_TRUE(testing_support::readFile(dir / "comma.stl") == classic);
+}
+
+}  // namespace
