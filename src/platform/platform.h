@@ -47,8 +47,9 @@ struct FileBytes {
 // `limit` bytes. Throws std::bad_alloc when memory runs out.
 FileBytes readRest(InputFile& file, std::uint64_t limit = UINT64_MAX);
 
-// A file opened for writing (created or truncated) in text mode: on Windows
-// every line feed written is stored as carriage return and line feed.
+// A file opened for writing (created, or an existing one replaced: once
+// closed it holds exactly the bytes written) in text mode: on Windows every
+// line feed written is stored as carriage return and line feed.
 class OutputFile {
 public:
     OutputFile() = default;

@@ -12,6 +12,7 @@ namespace stlrefine {
 namespace {
 
 constexpr std::size_t BufferSize = std::size_t{1} << 20;
+constexpr std::size_t PageSize = 4096;
 // Room one facet needs: its keywords, and twelve numbers with their blanks
 // (each number has MaxFloatTextLength bytes, which include formatFloat's
 // scratch space), with room to spare.
@@ -45,10 +46,16 @@ void writeAsciiStl(std::wstring outputPath, const float* facetCorners, std::int3
         return;
     }
     char* const begin = buffer.get();
+    // Writes cover whole pages at page-aligned offsets (the tail of a page
+    // waits for the next block), so the system never has to read a page
+    // back to merge a partial write into it.
     const auto flushIfFull = [&](char* out) {
-        if (static_cast<std::size_t>(out - begin) <= BufferSize - MaxFacetText) return out;
-        file.write(begin, static_cast<std::size_t>(out - begin));
-        return begin;
+        const auto used = static_cast<std::size_t>(out - begin);
+        if (used <= BufferSize - MaxFacetText) return out;
+        const std::size_t whole = used & ~(PageSize - 1);
+        file.write(begin, whole);
+        std::memmove(begin, begin + whole, used - whole);
+        return begin + (used - whole);
     };
 
     // Corner k opens a facet when k % 3 == 0 and closes it when k % 3 == 2:
