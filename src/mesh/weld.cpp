@@ -35,6 +35,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/hash_seed.h"
 #include "mesh/mesh.h"
 
 namespace stlrefine {
@@ -139,10 +140,13 @@ AxisRange fineAxisRange(float x, std::int32_t coarse) {
     return {std::max(low, cellFirst) + FineOffset, std::min(high, cellLast) + FineOffset};
 }
 
-std::uint64_t hashKey(const CellKey& key) {
+// `seed` changes from call to call, so that no file can be made whose cells
+// all collide (see common/hash_seed.h).
+std::uint64_t hashKey(const CellKey& key, std::uint64_t seed) {
     std::uint64_t h = std::uint64_t(std::uint32_t(key.axis[0])) * 0x9E3779B97F4A7C15ull;
     h ^= std::uint64_t(std::uint32_t(key.axis[1])) * 0xC2B2AE3D27D4EB4Full;
     h ^= std::uint64_t(std::uint32_t(key.axis[2])) * 0x165667B19E3779F9ull;
+    h ^= seed;
     h ^= h >> 29;
     return h * 0xBF58476D1CE4E5B9ull;
 }
@@ -154,7 +158,8 @@ std::uint64_t hashKey(const CellKey& key) {
 // and released blocks are reused for the next block of their size.
 class CellTable {
 public:
-    CellTable(std::size_t expectedCells, const float* positions) : positions_(positions) {
+    CellTable(std::size_t expectedCells, const float* positions)
+        : positions_(positions), seed_(perCallHashSeed(positions)) {
         std::size_t capacity = 64;
         while (3 * capacity < 4 * expectedCells) capacity *= 2;
         resize(capacity);
@@ -202,7 +207,7 @@ private:
 
     // The slot holding `key`, or the empty slot where it belongs.
     std::size_t find(const CellKey& key) const {
-        std::size_t i = static_cast<std::size_t>(hashKey(key) >> shift_);
+        std::size_t i = static_cast<std::size_t>(hashKey(key, seed_) >> shift_);
         while (slots_[i].vertex != EmptySlot && !(slots_[i].key == key)) i = (i + 1) & mask_;
         return i;
     }
@@ -320,6 +325,7 @@ private:
     }
 
     const float* positions_;
+    std::uint64_t seed_;
     std::vector<Slot> slots_;
     std::vector<Record> pool_;
     std::vector<std::size_t> freeBlocks_[64];

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/hash_seed.h"
 #include "subdivision/iteration.h"
 
 namespace stlrefine {
@@ -27,7 +28,7 @@ struct EdgeEntry {
 
 class EdgeIndex {
 public:
-    explicit EdgeIndex(std::size_t slotCount) {
+    EdgeIndex(std::size_t slotCount, std::uint64_t seed) : multiplier_(seed | 1) {
         // At most one edge per slot; keep the load at or below two thirds.
         std::size_t capacity = 16;
         while (capacity < slotCount + slotCount / 2) capacity *= 2;
@@ -41,7 +42,10 @@ public:
     // The id of edge {lo, hi}, a new one if the edge is not in the table yet.
     std::int32_t idOf(std::uint32_t lo, std::uint32_t hi) {
         const std::uint64_t key = (static_cast<std::uint64_t>(hi) << 32) | lo;
-        std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+        // Multiply-shift hashing with a multiplier drawn for each call, so
+        // that no mesh can be made whose edges all collide (see
+        // common/hash_seed.h).
+        std::size_t slot = static_cast<std::size_t>((key * multiplier_) >> shift_);
         for (;;) {
             EdgeEntry& entry = entries_[slot];
             if (entry.id < 0) {
@@ -59,6 +63,7 @@ public:
 
 private:
     std::unique_ptr<EdgeEntry[]> entries_;
+    std::uint64_t multiplier_;
     std::size_t mask_ = 0;
     int shift_ = 64;
     std::int32_t count_ = 0;
@@ -70,7 +75,7 @@ private:
 // reverse. Returns the number of undirected edges.
 std::int32_t groupSlotsByEdge(const std::int32_t* faceIndices, std::int32_t slotCount,
                               std::int32_t* groupOf) {
-    EdgeIndex index(static_cast<std::size_t>(slotCount));
+    EdgeIndex index(static_cast<std::size_t>(slotCount), perCallHashSeed(groupOf));
     for (std::int32_t s = 0; s < slotCount; s += 3) {
         const std::int32_t corners[3] = {faceIndices[s], faceIndices[s + 1], faceIndices[s + 2]};
         for (int e = 0; e < 3; ++e) {
