@@ -10,7 +10,10 @@
 //
 // Input layout: byte 0 = iterations (bits 0-1) and flags, byte 1 = threshold
 // choice, bytes 2-5 = threshold bits (when byte 1 chooses them), then the
-// STL file's bytes.
+// STL file's bytes. With the lattice flag the rest is not a file but corners
+// near chosen points (cell boundaries, the tolerance, magnitude 32), three
+// signed bytes each, which become a binary STL: random bytes rarely give
+// corners within a millionth of each other, and these do all the time.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -83,6 +86,34 @@ std::string readWholeFile(const std::string& path) {
 void writeWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+// Corners base + offset * step, the bases and steps chosen by two bytes and
+// the offsets signed bytes, as the binary STL of their whole facets.
+std::vector<std::uint8_t> latticeStl(const std::uint8_t* data, std::size_t size) {
+    const float bases[] = {0.0f, 0.5f, 1.0f, 0.25f + 1.0f / 16384, 16.0f, 32.0f, -32.0f,
+                           31.999998f, 1000.0f, 1e-6f, -0.0f, 3.0f / 262144};
+    const double steps[] = {1.0 / (1 << 21), 1.0 / (1 << 20), 1.0 / (1 << 22), 3e-7, 5e-7,
+                            1e-6, 1.0, 1.0 / 16384};
+    std::vector<std::uint8_t> stl(84, 0);
+    if (size < 2) return stl;
+    const std::size_t baseCount = sizeof bases / sizeof bases[0];
+    const double step = steps[data[1] % (sizeof steps / sizeof steps[0])];
+    const std::size_t facets = (size - 2) / 9;
+    for (std::size_t f = 0; f < facets; ++f) {
+        std::uint8_t record[50] = {};
+        for (int k = 0; k < 9; ++k) {
+            const auto offset = static_cast<std::int8_t>(data[2 + 9 * f + static_cast<std::size_t>(k)]);
+            // Each axis has its own base: the first chosen, the others next to it.
+            const float base = bases[(data[0] + static_cast<std::size_t>(k % 3)) % baseCount];
+            const float value = static_cast<float>(base + offset * step);
+            std::memcpy(record + 12 + 4 * k, &value, sizeof value);
+        }
+        stl.insert(stl.end(), record, record + sizeof record);
+    }
+    const auto count = static_cast<std::uint32_t>(facets);
+    std::memcpy(stl.data() + 80, &count, sizeof count);
+    return stl;
 }
 
 // The reader's work on a byte buffer: classification, then the parser.
@@ -252,7 +283,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool throughFiles = (data[0] & 0x08) != 0;
     const float threshold = chooseThreshold(data);
     const std::uint8_t* stl = data + ParameterBytes;
-    const std::size_t stlSize = size - ParameterBytes;
+    std::size_t stlSize = size - ParameterBytes;
+    std::vector<std::uint8_t> lattice;
+    if (data[0] & 0x10) {
+        lattice = latticeStl(stl, stlSize);
+        stl = lattice.data();
+        stlSize = lattice.size();
+    }
 
     const stlrefine::StlPointList points = readBytes(stl, stlSize);
     std::vector<float> corners;

@@ -82,10 +82,23 @@ def fan_on_one_edge():
     return facets
 
 
-def params(iterations, height=False, files=False, threshold_choice=255, threshold=0.0, negative=False):
-    flags = iterations | (4 if height else 0) | (8 if files else 0) | (0x40 if negative else 0)
+def params(iterations, height=False, files=False, threshold_choice=255, threshold=0.0, negative=False,
+           lattice_mode=False):
+    flags = (iterations | (4 if height else 0) | (8 if files else 0) | (0x40 if negative else 0)
+             | (0x10 if lattice_mode else 0))
     return bytes([flags, threshold_choice]) + struct.pack("<f", threshold)
 
+
+def lattice(base, step, offsets):
+    """Corners for the pipeline fuzzer's lattice mode: signed byte offsets."""
+    return bytes([base, step]) + bytes(o & 0xFF for o in offsets)
+
+
+# Two facets sharing an edge, then a fan and near-duplicates of their corners.
+LATTICE_OFFSETS = [0, 0, 0, 4, 0, 0, 0, 4, 0,
+                   4, 0, 0, 0, 4, 0, 4, 4, 0,
+                   1, -1, 0, 4, 1, 0, -2, 5, 1,
+                   0, 0, 1, -1, 0, 0, 4, 4, 4]
 
 PIPELINE = {
     "tetra_1.bin": params(1) + binary(TETRA),
@@ -99,6 +112,10 @@ PIPELINE = {
     "duplicate_faces_2.bin": params(2) + binary([TETRA[0]] * 3 + [TETRA[1]]),
     "four_corners_1.bin": params(1, files=True) + READER["four_corners.stl"],
     "empty_1.bin": params(1, files=True),
+    "lattice_cell_boundary_2.bin": params(2, files=True, lattice_mode=True) + lattice(1, 0, LATTICE_OFFSETS),
+    "lattice_magnitude_32_1.bin": params(1, lattice_mode=True) + lattice(5, 3, LATTICE_OFFSETS),
+    "lattice_tolerance_3_height.bin": params(3, height=True, threshold=1e-6, lattice_mode=True)
+    + lattice(9, 4, LATTICE_OFFSETS),
     "near_weld_tolerance_1.bin": params(1) + ascii_stl([((0, 0, 0), (1, 0, 0), (0, 1, 0)),
                                                          ((1e-6, 0, 0), (0.9e-6, 1.8e-6, 0), (0, 0, 1))]),
 }
