@@ -131,6 +131,21 @@ TEST(Weld, WorkedCases) {
          {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5},
          {0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5},
          {0, 1, 2, 0, 1, 2}},
+        // Repeats of a corner must get the answer a search would give now,
+        // which is not always what the corner itself became.
+        {"repeats of the first corners take the lowest vertex",
+         corners({A, A, A, A, A, A, A, B, A}),
+         corners({A, A, A, B}),
+         {0, 1, 2, 0, 0, 0, 0, 3, 0}},
+        {"repeats after a vertex that also matches is stored",
+         {0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 5 + 0.5e-6f, 5, 5, 5 + 1.5e-6f, 5, 5,
+          5, 5, 5, 5 + 1.5e-6f, 5, 5, 5 + 0.5e-6f, 5, 5},
+         {0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 5 + 1.5e-6f, 5, 5},
+         {0, 1, 2, 3, 3, 4, 3, 4, 3}},
+        {"repeats of -0 and 0",
+         {0, 0, 0, 1, 0, 0, 0, 1, 0, -0.0f, 5, 5, 0, 5, 5, -0.0f, 5, 5, 0, 5, 5, 0, 5, 5, -0.0f, 5, 5},
+         {0, 0, 0, 1, 0, 0, 0, 1, 0, -0.0f, 5, 5},
+         {0, 1, 2, 3, 3, 3, 3, 3, 3}},
     };
     for (const Case& c : cases) {
         const WeldedMesh mesh = weld(c.corners);
@@ -170,6 +185,30 @@ TEST(Weld, ClosedMeshWeldsBackToItsVertices) {
         EXPECT_EQ(welded.vertices.size(), torus.vertices.size()) << seed;
         EXPECT_EQ(welded.faces.size(), torus.faces.size()) << seed;
         expectSameAsLiteral(corners, "torus, shuffle seed " + std::to_string(seed));
+    }
+}
+
+TEST(Weld, LargeMeshWeldsBackInFirstUseOrder) {
+    // A mesh whose cell table spans megabytes, in order and shuffled: each
+    // vertex is numbered by its first corner.
+    const testing_support::Mesh torus = testing_support::torus(300, 200);
+    for (const std::uint32_t seed : {0u, 5u}) {
+        const testing_support::Mesh mesh =
+            seed == 0 ? torus : testing_support::shuffledFaces(torus, seed);
+        std::vector<std::int32_t> renumbered(torus.vertices.size() / 3, -1);
+        std::vector<std::int32_t> expectedFaces;
+        std::vector<float> expectedVertices;
+        for (const std::int32_t v : mesh.faces) {
+            if (renumbered[std::size_t(v)] < 0) {
+                renumbered[std::size_t(v)] = std::int32_t(expectedVertices.size() / 3);
+                expectedVertices.insert(expectedVertices.end(), &mesh.vertices[3 * std::size_t(v)],
+                                        &mesh.vertices[3 * std::size_t(v)] + 3);
+            }
+            expectedFaces.push_back(renumbered[std::size_t(v)]);
+        }
+        const WeldedMesh welded = weld(testing_support::facetCorners(mesh));
+        EXPECT_TRUE(sameBits(welded.vertices, expectedVertices)) << seed;
+        EXPECT_EQ(welded.faces, expectedFaces) << seed;
     }
 }
 
