@@ -6,10 +6,11 @@
 # printed in base64 so that it can be added to the regression tests.
 #
 #   FUZZ_SECONDS   time per target (default 120)
+#   FUZZ_BUILD     build directory (default build-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=$root/build-fuzz
+build=$root/${FUZZ_BUILD:-build-fuzz}
 seconds=${FUZZ_SECONDS:-120}
 export DEBIAN_FRONTEND=noninteractive
 

@@ -5,7 +5,7 @@
 # single-threaded; the plain and the AddressSanitizer builds cover them.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${TSAN_BUILD:-build-tsan}
+build=${TSAN_BUILD:-build-tsan}  # build directory
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTLREFINE_SANITIZE=thread \
   -DSTLREFINE_BUILD_BENCH=OFF
