@@ -16,7 +16,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 clang_ok() {
   command -v clang++ >/dev/null &&
-    echo 'int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+    echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
     clang++ -x c++ -fsanitize=fuzzer,address,undefined -o /dev/null - 2>/dev/null
 }
 if ! clang_ok; then
