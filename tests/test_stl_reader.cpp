@@ -140,3 +140,48 @@ TEST(ReadStlFile, PrintsOneLinePerStageAndReportsOpenFailure) {
         EXPECT_EQ(list.size(), c.points) << c.name;
     }
 }
+
+TEST(BinaryReader, ReadsLargeFilesBlockByBlockUpToTheDeclaredOrCompleteRecords) {
+    // 10,000 facets span several read blocks; every corner is distinct, so a
+    // record decoded twice, skipped or misplaced at a block edge shows.
+    constexpr std::uint32_t Facets = 10000;
+    std::vector<float> corners;
+    for (std::uint32_t i = 0; i < 3 * Facets; ++i) {
+        corners.insert(corners.end(), {float(i), float(i) + 0.5f, -float(i)});
+    }
+    const std::string full = binaryStl(corners);
+    const auto withCount = [](std::string bytes, std::uint32_t count) {
+        for (int i = 0; i < 4; ++i) bytes[80 + i] = static_cast<char>((count >> (8 * i)) & 0xFF);
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::size_t records;
+    };
+    const Case cases[] = {
+        {"whole file", full, Facets},
+        {"cut in a record at a block edge", full.substr(0, 84 + 50 * 4096 + 25), 4096},
+        {"cut after a whole record", full.substr(0, 84 + 50 * 9000), 9000},
+        {"count larger than the records", withCount(full, 3 * Facets), Facets},
+        {"count smaller than the records", withCount(full, 5000), 5000},
+        {"header only", full.substr(0, 84), 0},
+        {"shorter than the header", full.substr(0, 50), 0},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        writeFile(dir / "in.stl", c.bytes);
+        StlPointList list(2, StlPoint{7, 7, 7, 0});  // the reader appends
+        const std::string out =
+            captureStdout([&] { readBinaryStl(list, testing_support::widePath(dir / "in.stl")); });
+        EXPECT_EQ(out, "Read binary file success!\n") << c.name;
+        ASSERT_EQ(list.size(), 2 + 3 * c.records) << c.name;
+        EXPECT_EQ(list[1].x, 7.0f) << c.name;
+        for (std::size_t k = 0; k < 3 * c.records; ++k) {
+            const StlPoint& p = list[2 + k];
+            ASSERT_TRUE(p.x == float(k) && p.y == float(k) + 0.5f && p.z == -float(k) &&
+                        p.reserved == 0)
+                << c.name << ", corner " << k;
+        }
+    }
+}
