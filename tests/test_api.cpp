@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "mesh/mesh.h"
+#include "stl/stl.h"
+#include "subdivision/subdivision.h"
 #include "support/files.h"
 #include "support/meshes.h"
 
@@ -212,6 +215,74 @@ TEST_F(ApiTest, OutputMayReplaceTheInput) {
     const Call again = callPlain(path, path, 1);
     EXPECT_EQ(again.result, 1);
     EXPECT_EQ(count(readFile(path), "endfacet"), 64u);
+}
+
+namespace {
+
+// The output of the stages run one by one, each into arrays of its own: the
+// reference for a whole call, which shares and reuses memory between them.
+std::string stagesOneByOne(const std::filesystem::path& in, const std::filesystem::path& out,
+                           int iterations, const float* heightThreshold) {
+    using namespace stlrefine;
+    captureStdout([&] {
+        StlPointList points;
+        readStlFile(points, testing_support::widePath(in));
+        std::vector<float> corners;
+        for (const StlPoint& p : points) corners.insert(corners.end(), {p.x, p.y, p.z});
+        VertexArray vertices;
+        FaceIndexArray faces;
+        std::int32_t vertexCount = 0, faceCount = 0;
+        weldVertices(corners.data(), static_cast<std::int32_t>(points.size()), vertices,
+                     vertexCount, faces, faceCount);
+        vertexCount *= 3;
+        faceCount *= 3;
+        if (heightThreshold) {
+            subdivideMeshHeightLimited(iterations, vertexCount, vertices, faceCount, faces,
+                                       *heightThreshold);
+        } else {
+            subdivideMesh(iterations, vertexCount, vertices, faceCount, faces);
+        }
+        faceCount /= 3;
+        NormalArray normals;
+        computeFaceNormals(vertices, faces, faceCount, normals);
+        const FacetCornerArray facets = expandFacets(vertices, faces, faceCount);
+        writeAsciiStl(testing_support::widePath(out), facets.get(), 3 * faceCount, normals.get());
+    });
+    return readFile(out);
+}
+
+}  // namespace
+
+TEST_F(ApiTest, OutputEqualsTheStagesRunOneByOne) {
+    // Meshes that are refined, that stay as they are (no iteration asked, or
+    // too many vertices for one), and that end in an unfinished facet.
+    writeFile(dir / "torus.stl",
+              binaryStl(testing_support::facetCorners(testing_support::torus(260, 200))));
+    writeFile(dir / "seven.stl",
+              "solid\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nvertex 1 1 0\nvertex 0 1 0\n"
+              "vertex 1 0 0\nvertex 0.5 0.5 1\nendsolid");
+    const float low = 0.25f;
+    struct Case {
+        std::filesystem::path input;
+        int iterations;
+        const float* heightThreshold;
+    };
+    const Case cases[] = {
+        {tetra, 0, nullptr},           {tetra, 2, nullptr},
+        {tetra, 3, &low},              {dir / "torus.stl", 1, nullptr},
+        {dir / "torus.stl", 0, &low},  {dir / "seven.stl", 0, nullptr},
+        {dir / "seven.stl", 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.input.filename().string() + ", " + std::to_string(c.iterations);
+        const Call call = c.heightThreshold ? callHeight(c.input, dir / "call.stl", c.iterations,
+                                                         *c.heightThreshold)
+                                            : callPlain(c.input, dir / "call.stl", c.iterations);
+        ASSERT_EQ(call.result, 1) << what;
+        EXPECT_EQ(readFile(dir / "call.stl"),
+                  stagesOneByOne(c.input, dir / "stages.stl", c.iterations, c.heightThreshold))
+            << what;
+    }
 }
 
 TEST_F(ApiTest, HostLocaleDoesNotChangeAnyByte) {

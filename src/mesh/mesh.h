@@ -26,11 +26,18 @@ void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& v
 void computeFaceNormals(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
                         const std::int32_t& faceCount, NormalArray& normalArray);
 
+// The same into caller memory: three floats per face at `normals`.
+void computeFaceNormals(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
+                        float* normals);
+
 // Scales (v[0], v[1], v[2]) to unit length in place.
 void normalizeVector(float* v);
 
 // The three corners of every face, nine floats per face.
 FacetCornerArray expandFacets(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
                               const std::int32_t& faceCount);
+// The same into caller memory: nine floats per face at `facetCorners`.
+void expandFacets(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
+                  float* facetCorners);
 
 }  // namespace stlrefine

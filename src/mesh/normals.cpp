@@ -18,12 +18,9 @@ void normalizeVector(float* v) {
     v[2] = v[2] / length;
 }
 
-void computeFaceNormals(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
-                        const std::int32_t& faceCount, NormalArray& normalArray) {
-    const float* vertices = vertexArray.get();
-    const std::int32_t* faces = faceIndexArray.get();
-    normalArray = allocateArray<float>(3 * static_cast<std::size_t>(faceCount));
-    float* out = normalArray.get();
+void computeFaceNormals(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
+                        float* normals) {
+    float* out = normals;
     for (std::int32_t f = 0; f < faceCount; ++f, faces += 3, out += 3) {
         const float* p0 = vertices + 3 * static_cast<std::size_t>(faces[0]);
         const float* p1 = vertices + 3 * static_cast<std::size_t>(faces[1]);
@@ -37,19 +34,28 @@ void computeFaceNormals(const VertexArray& vertexArray, const FaceIndexArray& fa
     }
 }
 
-FacetCornerArray expandFacets(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
-                              const std::int32_t& faceCount) {
+void computeFaceNormals(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
+                        const std::int32_t& faceCount, NormalArray& normalArray) {
+    normalArray = allocateArray<float>(3 * static_cast<std::size_t>(faceCount));
+    computeFaceNormals(vertexArray.get(), faceIndexArray.get(), faceCount, normalArray.get());
+}
+
+void expandFacets(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
+                  float* facetCorners) {
     const std::size_t cornerCount = 3 * static_cast<std::size_t>(faceCount);
-    FacetCornerArray corners = allocateArray<float>(3 * cornerCount);
-    const float* vertices = vertexArray.get();
-    const std::int32_t* faces = faceIndexArray.get();
-    float* out = corners.get();
+    float* out = facetCorners;
     for (std::size_t k = 0; k < cornerCount; ++k, out += 3) {
         const float* p = vertices + 3 * static_cast<std::size_t>(faces[k]);
         out[0] = p[0];
         out[1] = p[1];
         out[2] = p[2];
     }
+}
+
+FacetCornerArray expandFacets(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
+                              const std::int32_t& faceCount) {
+    FacetCornerArray corners = allocateArray<float>(9 * static_cast<std::size_t>(faceCount));
+    expandFacets(vertexArray.get(), faceIndexArray.get(), faceCount, corners.get());
     return corners;
 }
 
