@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -79,8 +78,11 @@ float chooseThreshold(const std::uint8_t* p) {
 }
 
 std::string readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string text(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    return text;
 }
 
 void writeWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
