@@ -36,21 +36,30 @@ struct Facets {
     std::size_t facetCount() const { return normals.size() / 3; }
 };
 
-// A torus of 200,000 vertices and 400,000 faces with its unit normals.
-const Facets& facets() {
-    static const Facets data = [] {
-        Facets f;
-        f.corners = testing_support::facetCorners(testing_support::torus(500, 400));
-        for (std::size_t i = 0; i < f.corners.size(); i += 9) {
-            const float* p = &f.corners[i];
-            const float u[3] = {p[3] - p[0], p[4] - p[1], p[5] - p[2]};
-            const float v[3] = {p[6] - p[0], p[7] - p[1], p[8] - p[2]};
-            const float n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-            const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-            for (const float c : n) f.normals.push_back(c / length);
-        }
-        return f;
-    }();
+// A torus of 200,000 vertices and 400,000 faces with its unit normals, its
+// faces in order or shuffled (then a vertex's corners lie far apart).
+Facets makeFacets(bool shuffled) {
+    Facets f;
+    const testing_support::Mesh torus = testing_support::torus(500, 400);
+    f.corners = testing_support::facetCorners(shuffled ? testing_support::shuffledFaces(torus, 3)
+                                                       : torus);
+    for (std::size_t i = 0; i < f.corners.size(); i += 9) {
+        const float* p = &f.corners[i];
+        const float u[3] = {p[3] - p[0], p[4] - p[1], p[5] - p[2]};
+        const float v[3] = {p[6] - p[0], p[7] - p[1], p[8] - p[2]};
+        const float n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+        const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        for (const float c : n) f.normals.push_back(c / length);
+    }
+    return f;
+}
+
+const Facets& facets(bool shuffled = false) {
+    if (shuffled) {
+        static const Facets data = makeFacets(true);
+        return data;
+    }
+    static const Facets data = makeFacets(false);
     return data;
 }
 
@@ -90,8 +99,7 @@ void report(benchmark::State& state, std::uintmax_t bytes) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
 }
 
-void BM_WriteAsciiStl(benchmark::State& state) {
-    const Facets& f = facets();
+void writeAll(benchmark::State& state, const Facets& f) {
     testing_support::TempDir dir;
     const std::wstring path = testing_support::widePath(dir / "out.stl");
     {
@@ -103,7 +111,11 @@ void BM_WriteAsciiStl(benchmark::State& state) {
     }
     report(state, std::filesystem::file_size(dir / "out.stl"));
 }
+
+void BM_WriteAsciiStl(benchmark::State& state) { writeAll(state, facets()); }
+void BM_WriteAsciiStlShuffled(benchmark::State& state) { writeAll(state, facets(true)); }
 BENCHMARK(BM_WriteAsciiStl)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteAsciiStlShuffled)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The floor: each number through std::to_chars with a separator, in blocks
 // written to a file as the writer does, with no keywords at all.

@@ -3,6 +3,7 @@
 // way: a std::ostringstream in the classic locale, one operator<< per number.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <clocale>
 #include <cstdint>
@@ -136,6 +137,41 @@ TEST(AsciiWriter, ManyBlocksMatchStreamOutput) {
     EXPECT_GT(text.size(), std::size_t{4} << 20);
     ASSERT_TRUE(text == streamReference(facets.corners, facets.cornerCount(), facets.normals));
     EXPECT_EQ(text.substr(text.size() - 9), "\nendsolid");
+}
+
+TEST(AsciiWriter, RepeatedCornersGetTheirOwnText) {
+    // Corners repeat exactly, at short and long distances, among many more
+    // distinct corners than recent texts are kept for; values that differ
+    // only in bits (both zeros, NaN payloads) must each keep their own text,
+    // and the all-zero corner is written right from the start.
+    const std::uint32_t specials[] = {0x00000000, 0x80000000, 0xFFFFFFFF, 0x7FC00000, 0xFFC00001,
+                                      0x7F800000, 0xFF800000, 0x00000001, 0x3F800000, 0x3F800001};
+    const float allOnes = std::bit_cast<float>(0xFFFFFFFFu);
+    std::vector<float> corners = {0, 0, 0, -0.0f, 0, 0, allOnes, allOnes, allOnes, allOnes, 0, 0};
+    std::uint32_t state = 12345;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    while (corners.size() < 3 * 60000) {
+        const std::size_t corner = corners.size() / 3;
+        if (corner > 10 && next() % 2 == 0) {
+            const std::size_t distance = next() % 3 == 0 ? 1 + next() % 20000 : 1 + next() % 8;
+            const std::size_t earlier = corner - 1 - std::min(distance - 1, corner - 1);
+            for (int a = 0; a < 3; ++a) corners.push_back(corners[3 * earlier + std::size_t(a)]);
+            continue;
+        }
+        for (int a = 0; a < 3; ++a) {
+            const std::uint32_t pick = next();
+            corners.push_back(pick % 4 == 0 ? std::bit_cast<float>(specials[pick / 4 % std::size(specials)])
+                                            : static_cast<float>(pick % 2000) * 0.37f - 300.0f);
+        }
+    }
+    const std::vector<float> normals(corners.size() / 3, 0.5f);
+    const auto count = static_cast<std::int32_t>(corners.size() / 3);
+    TempDir dir;
+    write(dir / "repeats.stl", corners, count, normals);
+    ASSERT_TRUE(testing_support::readFile(dir / "repeats.stl") == streamReference(corners, count, normals));
 }
 
 // The count decides the layout, not the array: an unfinished facet gets its
