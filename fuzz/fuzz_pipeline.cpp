@@ -52,9 +52,9 @@ using testing_support::Mesh;
 constexpr std::size_t ParameterBytes = 6;
 // The literal scans are quadratic: they run only on meshes this small.
 constexpr std::int32_t LiteralWeldCorners = 3000;
-constexpr std::int32_t LiteralSubdivisionFaces = 400;
+constexpr std::int32_t LiteralSubdivisionFaces = 150;
 // Files are written only for results this small, to keep runs fast.
-constexpr std::int32_t WrittenFaces = 4000;
+constexpr std::int32_t WrittenFaces = 2000;
 
 std::string inputPath, outputPath, pipelineOutputPath;
 
