@@ -39,15 +39,11 @@ void subdivide(benchmark::State& state, const SubdivisionInput& input) {
     const testing_support::Mesh& mesh = input.mesh;
     for (auto _ : state) {
         state.PauseTiming();
-        std::int32_t vertexComponents = static_cast<std::int32_t>(mesh.vertices.size());
-        std::int32_t faceComponents = static_cast<std::int32_t>(mesh.faces.size());
-        stlrefine::VertexArray vertices = stlrefine::allocateArray<float>(mesh.vertices.size());
-        stlrefine::FaceIndexArray faces = stlrefine::allocateArray<std::int32_t>(mesh.faces.size());
-        std::copy(mesh.vertices.begin(), mesh.vertices.end(), vertices.get());
-        std::copy(mesh.faces.begin(), mesh.faces.end(), faces.get());
+        testing_support::StageMesh stage(mesh);
         state.ResumeTiming();
-        stlrefine::subdivideMesh(1, vertexComponents, vertices, faceComponents, faces);
-        benchmark::DoNotOptimize(faces.get());
+        stlrefine::subdivideMesh(1, stage.vertexComponents, stage.vertices, stage.faceComponents,
+                                 stage.faces);
+        benchmark::DoNotOptimize(stage.faces.get());
     }
     state.counters["faces"] = mesh.faceCount();
     state.counters["per_face"] = benchmark::Counter(

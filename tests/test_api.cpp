@@ -17,6 +17,7 @@
 #include "stl/stl.h"
 #include "subdivision/subdivision.h"
 #include "support/files.h"
+#include "support/library.h"
 #include "support/meshes.h"
 
 using testing_support::binaryStl;
@@ -27,46 +28,16 @@ using testing_support::writeFile;
 
 namespace {
 
-using PlainFn = int (*)(const wchar_t*, const wchar_t*, int);
-using HeightFn = int (*)(const wchar_t*, const wchar_t*, int, float);
-
-struct Library {
-    void* handle = dlopen(STLREFINE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    PlainFn plain = handle ? reinterpret_cast<PlainFn>(dlsym(handle, "subdivision_noWeight")) : nullptr;
-    HeightFn height = handle ? reinterpret_cast<HeightFn>(
-                                   dlsym(handle, "subdivision_noWeight_heightDetect"))
-                             : nullptr;
-    ~Library() {
-        if (handle) dlclose(handle);
-    }
-};
-
-const Library& library() {
-    static Library lib;
-    return lib;
-}
-
-struct Call {
-    int result;
-    std::string transcript;
-};
+using testing_support::Call;
+using testing_support::library;
 
 Call callPlain(const std::filesystem::path& in, const std::filesystem::path& out, int iterations) {
-    Call call{};
-    const std::wstring wideIn = testing_support::widePath(in), wideOut = testing_support::widePath(out);
-    call.transcript = captureStdout(
-        [&] { call.result = library().plain(wideIn.c_str(), wideOut.c_str(), iterations); });
-    return call;
+    return testing_support::callCaptured(in, out, iterations);
 }
 
 Call callHeight(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
                 float threshold) {
-    Call call{};
-    const std::wstring wideIn = testing_support::widePath(in), wideOut = testing_support::widePath(out);
-    call.transcript = captureStdout([&] {
-        call.result = library().height(wideIn.c_str(), wideOut.c_str(), iterations, threshold);
-    });
-    return call;
+    return testing_support::callCaptured(in, out, iterations, &threshold);
 }
 
 std::string transcript(const std::string& readerLines, int pointsBefore, int facesBefore,

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/library.h"
 #include "support/meshes.h"
 
 using testing_support::binaryStl;
@@ -27,29 +28,8 @@ using testing_support::writeFile;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool Sanitized = true;
-#else
-constexpr bool Sanitized = false;
-#endif
-
-using PlainFn = int (*)(const wchar_t*, const wchar_t*, int);
-using HeightFn = int (*)(const wchar_t*, const wchar_t*, int, float);
-
-struct Library {
-    void* handle = dlopen(STLREFINE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    PlainFn plain = handle ? reinterpret_cast<PlainFn>(dlsym(handle, "subdivision_noWeight")) : nullptr;
-    HeightFn height = handle ? reinterpret_cast<HeightFn>(dlsym(handle, "subdivision_noWeight_heightDetect"))
-                             : nullptr;
-    ~Library() {
-        if (handle) dlclose(handle);
-    }
-};
-
-const Library& library() {
-    static Library lib;
-    return lib;
-}
+using testing_support::library;
+using testing_support::Sanitized;
 
 // One way of calling: an input, the export, its arguments.
 struct Job {
@@ -60,9 +40,8 @@ struct Job {
 };
 
 int call(const Job& job, const std::filesystem::path& output) {
-    const std::wstring in = widePath(job.input), out = widePath(output);
-    return job.heightLimited ? library().height(in.c_str(), out.c_str(), job.iterations, job.threshold)
-                             : library().plain(in.c_str(), out.c_str(), job.iterations);
+    return testing_support::callLibrary(job.input, output, job.iterations,
+                                        job.heightLimited ? &job.threshold : nullptr);
 }
 
 std::map<std::string, int> lineCounts(const std::string& text) {

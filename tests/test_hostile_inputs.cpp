@@ -24,6 +24,7 @@
 
 #include "stl/stl.h"
 #include "support/files.h"
+#include "support/library.h"
 #include "support/meshes.h"
 
 using testing_support::binaryStl;
@@ -35,45 +36,14 @@ using testing_support::writeFile;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool Sanitized = true;
-#else
-constexpr bool Sanitized = false;
-#endif
-
-using PlainFn = int (*)(const wchar_t*, const wchar_t*, int);
-using HeightFn = int (*)(const wchar_t*, const wchar_t*, int, float);
-
-struct Library {
-    void* handle = dlopen(STLREFINE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    PlainFn plain = handle ? reinterpret_cast<PlainFn>(dlsym(handle, "subdivision_noWeight")) : nullptr;
-    HeightFn height = handle ? reinterpret_cast<HeightFn>(dlsym(handle, "subdivision_noWeight_heightDetect"))
-                             : nullptr;
-    ~Library() {
-        if (handle) dlclose(handle);
-    }
-};
-
-const Library& library() {
-    static Library lib;
-    return lib;
-}
-
-struct Call {
-    int result = -1;
-    std::string transcript;
-};
+using testing_support::Call;
+using testing_support::library;
+using testing_support::Sanitized;
 
 // Height-limited when `threshold` is given.
 Call run(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
          const float* threshold = nullptr) {
-    Call call;
-    const std::wstring wideIn = widePath(in), wideOut = widePath(out);
-    call.transcript = captureStdout([&] {
-        call.result = threshold ? library().height(wideIn.c_str(), wideOut.c_str(), iterations, *threshold)
-                                : library().plain(wideIn.c_str(), wideOut.c_str(), iterations);
-    });
-    return call;
+    return testing_support::callCaptured(in, out, iterations, threshold);
 }
 
 std::vector<std::string> lines(const std::string& text) {

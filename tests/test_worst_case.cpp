@@ -81,21 +81,21 @@ TEST(WorstCase, OneIterationFinishesWithEveryMidpointOnItsEdge) {
          testing_support::subdivisionWorstCases(SubdivisionFaces)) {
         SCOPED_TRACE(input.name);
         const testing_support::Mesh& mesh = input.mesh;
-        std::int32_t vertexComponents = static_cast<std::int32_t>(mesh.vertices.size());
-        std::int32_t faceComponents = static_cast<std::int32_t>(mesh.faces.size());
-        stlrefine::VertexArray vertices = stlrefine::allocateArray<float>(mesh.vertices.size());
-        stlrefine::FaceIndexArray faces = stlrefine::allocateArray<std::int32_t>(mesh.faces.size());
-        std::copy(mesh.vertices.begin(), mesh.vertices.end(), vertices.get());
-        std::copy(mesh.faces.begin(), mesh.faces.end(), faces.get());
-        stlrefine::subdivideMesh(1, vertexComponents, vertices, faceComponents, faces);
+        testing_support::StageMesh stage(mesh);
+        stlrefine::subdivideMesh(1, stage.vertexComponents, stage.vertices, stage.faceComponents,
+                                 stage.faces);
+        const std::int32_t vertexComponents = stage.vertexComponents;
+        const std::int32_t faceComponents = stage.faceComponents;
+        const float* vertices = stage.vertices.get();
+        const std::int32_t* faces = stage.faces.get();
 
         ASSERT_EQ(faceComponents, 4 * static_cast<std::int32_t>(mesh.faces.size()));
         const std::int32_t vertexCount = vertexComponents / 3;
         ASSERT_GT(vertexCount, mesh.vertexCount());
-        EXPECT_TRUE(sameBits(vertices.get(), mesh.vertices.data(), mesh.vertices.size()));
+        EXPECT_TRUE(sameBits(vertices, mesh.vertices.data(), mesh.vertices.size()));
         for (std::int32_t f = 0; f < mesh.faceCount(); ++f) {
             // Children of face f: (a, m0, m2), (b, m1, m0), (c, m2, m1), (m0, m1, m2).
-            const std::int32_t* child = faces.get() + 12 * f;
+            const std::int32_t* child = faces + 12 * f;
             const std::int32_t corner[3] = {mesh.faces[3 * f], mesh.faces[3 * f + 1], mesh.faces[3 * f + 2]};
             ASSERT_EQ(child[0], corner[0]);
             ASSERT_EQ(child[3], corner[1]);
@@ -104,8 +104,8 @@ TEST(WorstCase, OneIterationFinishesWithEveryMidpointOnItsEdge) {
             for (int e = 0; e < 3; ++e) {
                 const std::int32_t m = midpoint[e];
                 ASSERT_TRUE(m >= mesh.vertexCount() && m < vertexCount) << "face " << f;
-                const float* p = vertices.get() + 3 * corner[e];
-                const float* q = vertices.get() + 3 * corner[(e + 1) % 3];
+                const float* p = vertices + 3 * corner[e];
+                const float* q = vertices + 3 * corner[(e + 1) % 3];
                 for (int axis = 0; axis < 3; ++axis) {
                     const float sum = p[axis] + q[axis];
                     ASSERT_EQ(vertices[3 * m + axis], sum * 0.5f) << "face " << f << " edge " << e;

@@ -124,17 +124,9 @@ namespace {
 
 template <class Stage>
 Mesh runStage(const Mesh& mesh, Stage stage) {
-    std::int32_t vertexComponents = static_cast<std::int32_t>(mesh.vertices.size());
-    std::int32_t faceComponents = static_cast<std::int32_t>(mesh.faces.size());
-    stlrefine::VertexArray vertices = stlrefine::allocateArray<float>(mesh.vertices.size());
-    stlrefine::FaceIndexArray faces = stlrefine::allocateArray<std::int32_t>(mesh.faces.size());
-    std::copy(mesh.vertices.begin(), mesh.vertices.end(), vertices.get());
-    std::copy(mesh.faces.begin(), mesh.faces.end(), faces.get());
-    stage(vertexComponents, vertices, faceComponents, faces);
-    Mesh result;
-    result.vertices.assign(vertices.get(), vertices.get() + vertexComponents);
-    result.faces.assign(faces.get(), faces.get() + faceComponents);
-    return result;
+    StageMesh arrays(mesh);
+    stage(arrays.vertexComponents, arrays.vertices, arrays.faceComponents, arrays.faces);
+    return arrays.toMesh();
 }
 
 }  // namespace

@@ -7,6 +7,22 @@
 
 namespace testing_support {
 
+StageMesh::StageMesh(const Mesh& mesh)
+    : vertexComponents(static_cast<std::int32_t>(mesh.vertices.size())),
+      faceComponents(static_cast<std::int32_t>(mesh.faces.size())),
+      vertices(stlrefine::allocateArray<float>(mesh.vertices.size())),
+      faces(stlrefine::allocateArray<std::int32_t>(mesh.faces.size())) {
+    std::copy(mesh.vertices.begin(), mesh.vertices.end(), vertices.get());
+    std::copy(mesh.faces.begin(), mesh.faces.end(), faces.get());
+}
+
+Mesh StageMesh::toMesh() const {
+    Mesh mesh;
+    mesh.vertices.assign(vertices.get(), vertices.get() + vertexComponents);
+    mesh.faces.assign(faces.get(), faces.get() + faceComponents);
+    return mesh;
+}
+
 Mesh torus(int rings, int sides, float majorRadius, float minorRadius) {
     Mesh mesh;
     const double pi = 3.14159265358979323846;

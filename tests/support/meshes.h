@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/arrays.h"
+
 namespace testing_support {
 
 struct Mesh {
@@ -11,6 +13,18 @@ struct Mesh {
     std::vector<std::int32_t> faces;   // three indices per face
     std::int32_t vertexCount() const { return static_cast<std::int32_t>(vertices.size() / 3); }
     std::int32_t faceCount() const { return static_cast<std::int32_t>(faces.size() / 3); }
+};
+
+// A mesh as the subdivision stage holds it: component counts (three per
+// vertex, three per face) and heap arrays that the stage may replace.
+struct StageMesh {
+    std::int32_t vertexComponents = 0;
+    std::int32_t faceComponents = 0;
+    stlrefine::VertexArray vertices;
+    stlrefine::FaceIndexArray faces;
+
+    explicit StageMesh(const Mesh& mesh);
+    Mesh toMesh() const;
 };
 
 // Closed, consistently oriented torus: `rings` x `sides` vertices, twice as
