@@ -31,7 +31,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -60,9 +62,9 @@ static_assert(2 * Reach * CoarseScale < 1.0, "a box touches at most two coarse c
 // key would equal its coarse key.
 constexpr std::int32_t DenseCellLimit = 32;
 
-constexpr std::int32_t EmptySlot = -1;
 constexpr std::int32_t DenseCell = -2;
 constexpr std::int32_t NoBlock = -1;
+constexpr std::int32_t NoSlot = -1;
 
 struct CellKey {
     std::int32_t axis[3];
@@ -79,13 +81,21 @@ struct Record {
     std::int32_t vertex;
 };
 
-// 32 bytes. The first vertex of a cell is kept inline, so that the common
-// case (a corner matching the only vertex of its cell) reads one slot only.
+// A cell, 32 bytes. The first vertex of a cell is kept inline, so that the
+// common case (a corner matching the only vertex of its cell) reads one slot
+// only.
 struct Slot {
     CellKey key;
-    std::int32_t vertex;  // lowest-index vertex of the cell, EmptySlot or DenseCell
+    std::int32_t vertex;  // lowest-index vertex of the cell, or DenseCell
     float position[3];    // coordinates of `vertex`
     std::int32_t block;   // the cell's further vertices (pool offset / 4), or NoBlock
+};
+
+// A cell's place in the hash table: 8 bytes, so that the table, the one
+// structure read at random, spans a quarter of the pages that the cells do.
+struct Entry {
+    std::uint32_t check;  // low bits of the key's hash: other keys rarely share them
+    std::int32_t slot;    // the cell's slot, or NoSlot
 };
 
 struct AxisRange {
@@ -151,11 +161,14 @@ std::uint64_t hashKey(const CellKey& key, std::uint64_t seed) {
     return h * 0xBF58476D1CE4E5B9ull;
 }
 
-// Open addressing with linear probing over a power-of-two table. A cell's
-// further vertices lie in a block of the record pool: a header record whose
-// `vertex` is the number of records that follow, then the records in index
-// order. Blocks span 2^k records (k >= 2), move to twice the size when full,
-// and released blocks are reused for the next block of their size.
+// Open addressing with linear probing over a power-of-two table of entries
+// that point to the cells' slots, which lie in the order the cells were made
+// (so the slots of the vertices a mesh adds one after another lie side by
+// side in memory). A cell's further vertices lie in a block of the record
+// pool: a header record whose `vertex` is the number of records that follow,
+// then the records in index order. Blocks span 2^k records (k >= 2), move to
+// twice the size when full, and released blocks are reused for the next block
+// of their size.
 class CellTable {
 public:
     CellTable(std::size_t expectedCells, const float* positions)
@@ -163,13 +176,15 @@ public:
         std::size_t capacity = 64;
         while (3 * capacity < 4 * expectedCells) capacity *= 2;
         resize(capacity);
+        slots_.reserve(expectedCells);
     }
 
     // Lowest-index stored vertex matching `corner`, or -1.
     std::int32_t findMatch(const float* corner) const {
-        const Slot* slot = &slots_[find(coarseKey(corner))];
-        if (slot->vertex == DenseCell) slot = &slots_[find(fineKey(corner))];
-        if (slot->vertex == EmptySlot) return -1;
+        std::int32_t s = slotOf(coarseKey(corner));
+        if (s != NoSlot && slots_[std::size_t(s)].vertex == DenseCell) s = slotOf(fineKey(corner));
+        if (s == NoSlot) return -1;
+        const Slot* slot = &slots_[std::size_t(s)];
         if (matches(slot->position, corner)) return slot->vertex;
         if (slot->block == NoBlock) return -1;
         const Record* record = &pool_[blockStart(slot->block)];
@@ -196,9 +211,18 @@ public:
         }
     }
 
-    // The slot where findMatch(corner) begins its search.
-    const Slot* firstSlot(const float* corner) const {
-        return &slots_[static_cast<std::size_t>(hashKey(coarseKey(corner), seed_) >> shift_)];
+    // Where findMatch(corner) begins its search: an index into the table of
+    // entries, which stays valid as the table only grows (it may then point
+    // to another entry: the prefetch hints below are only hints).
+    std::size_t firstEntry(const float* corner) const {
+        return static_cast<std::size_t>(hashKey(coarseKey(corner), seed_) >> shift_);
+    }
+    const Entry* entryAt(std::size_t i) const { return &entries_[i]; }
+
+    // The slot that entry i points to, or null.
+    const Slot* slotOfEntry(std::size_t i) const {
+        const std::int32_t s = entries_[i].slot;
+        return s == NoSlot ? nullptr : &slots_[std::size_t(s)];
     }
 
 private:
@@ -210,11 +234,21 @@ private:
         return CellKey{{fineAxisKey(p[0]), fineAxisKey(p[1]), fineAxisKey(p[2])}};
     }
 
-    // The slot holding `key`, or the empty slot where it belongs.
-    std::size_t find(const CellKey& key) const {
-        std::size_t i = static_cast<std::size_t>(hashKey(key, seed_) >> shift_);
-        while (slots_[i].vertex != EmptySlot && !(slots_[i].key == key)) i = (i + 1) & mask_;
-        return i;
+    // The entry of `key` (whose hash is `hash`), or the empty entry where it
+    // belongs.
+    std::size_t find(const CellKey& key, std::uint64_t hash) const {
+        const auto check = static_cast<std::uint32_t>(hash);
+        std::size_t i = static_cast<std::size_t>(hash >> shift_);
+        for (;; i = (i + 1) & mask_) {
+            const Entry& entry = entries_[i];
+            if (entry.slot == NoSlot) return i;
+            if (entry.check == check && slots_[std::size_t(entry.slot)].key == key) return i;
+        }
+    }
+
+    // The slot of the cell `key`, or NoSlot.
+    std::int32_t slotOf(const CellKey& key) const {
+        return entries_[find(key, hashKey(key, seed_))].slot;
     }
 
     void addToCoarseCell(const CellKey& key, std::int32_t vertex) {
@@ -261,15 +295,17 @@ private:
     // Appends `vertex` to the cell's list, creating the cell if needed, and
     // returns the cell's slot. A dense cell is left as it is.
     std::size_t addToCell(const CellKey& key, std::int32_t vertex) {
-        if (4 * (used_ + 1) > 3 * slots_.size()) resize(2 * slots_.size());
-        const std::size_t i = find(key);
-        Slot& slot = slots_[i];
+        if (4 * (slots_.size() + 1) > 3 * entries_.size()) resize(2 * entries_.size());
+        const std::uint64_t hash = hashKey(key, seed_);
+        Entry& entry = entries_[find(key, hash)];
         const float* p = positions_ + 3 * std::size_t(vertex);
-        if (slot.vertex == EmptySlot) {
-            slot = Slot{key, vertex, {p[0], p[1], p[2]}, NoBlock};
-            ++used_;
-            return i;
+        if (entry.slot == NoSlot) {
+            entry = Entry{static_cast<std::uint32_t>(hash), static_cast<std::int32_t>(slots_.size())};
+            slots_.push_back(Slot{key, vertex, {p[0], p[1], p[2]}, NoBlock});
+            return slots_.size() - 1;
         }
+        const auto i = static_cast<std::size_t>(entry.slot);
+        Slot& slot = slots_[i];
         if (slot.vertex == DenseCell) return i;
         std::size_t start;
         std::int32_t count = 0;
@@ -320,33 +356,34 @@ private:
     }
 
     void resize(std::size_t capacity) {
-        const Slot empty{{}, EmptySlot, {}, NoBlock};
-        std::vector<Slot> oldSlots = std::exchange(slots_, std::vector<Slot>(capacity, empty));
+        entries_.assign(capacity, Entry{0, NoSlot});
         mask_ = capacity - 1;
         shift_ = 64 - std::countr_zero(capacity);
-        for (const Slot& slot : oldSlots) {
-            if (slot.vertex != EmptySlot) slots_[find(slot.key)] = slot;
+        for (std::size_t s = 0; s < slots_.size(); ++s) {
+            const std::uint64_t hash = hashKey(slots_[s].key, seed_);
+            entries_[find(slots_[s].key, hash)] =
+                Entry{static_cast<std::uint32_t>(hash), static_cast<std::int32_t>(s)};
         }
     }
 
     const float* positions_;
     std::uint64_t seed_;
+    std::vector<Entry> entries_;
     std::vector<Slot> slots_;
     std::vector<Record> pool_;
     std::vector<std::size_t> freeBlocks_[64];
     std::vector<std::int32_t> scratch_;
     std::size_t mask_ = 0;
     int shift_ = 0;
-    std::size_t used_ = 0;
 };
 
-// How far ahead (in corners) the cell slot of a corner is fetched: in a table
-// of tens of megabytes a slot is a cache and TLB miss, which the work on the
-// corners in between hides.
-constexpr std::size_t PrefetchDistance = 16;
+// How far ahead (in corners) the table entry of a corner is fetched is twice
+// this, and its slot this: in tables of megabytes each is a cache and TLB
+// miss, which the work on the corners in between hides.
+constexpr std::size_t HalfDistance = 8;
 
 // Starts loading the cache line at `p`: a hint, it changes no result. The
-// hint is given by the caller of firstSlot, not inside a member function: GCC
+// hint is given by the caller of firstEntry, not inside a member function: GCC
 // may drop a call that is not inlined and whose only effect is a prefetch.
 inline void prefetch(const void* p) {
 #if defined(__GNUC__)
@@ -385,10 +422,23 @@ void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& v
     // A closed mesh has about one vertex per six corners.
     CellTable cells(count / 4, positions.get());
     std::int32_t nextVertex = 0;
+    constexpr std::size_t NoEntry = SIZE_MAX;
+    std::size_t aheadEntries[HalfDistance];
+    std::fill(std::begin(aheadEntries), std::end(aheadEntries), NoEntry);
     for (std::size_t k = 0; k < count; ++k) {
-        if (k + PrefetchDistance < count) {
-            const float* ahead = corners + 3 * (k + PrefetchDistance);
-            if (isFinite(ahead)) prefetch(cells.firstSlot(ahead));
+        // Two steps, as a lookup reads an entry and then the slot it points
+        // to: the slot of the corner 8 ahead, whose entry was fetched 8
+        // corners ago and has arrived by now, then the entry of the corner 16
+        // ahead, remembered for the slot's turn.
+        std::size_t& remembered = aheadEntries[k % HalfDistance];
+        if (remembered != NoEntry) prefetch(cells.slotOfEntry(remembered));
+        remembered = NoEntry;
+        if (k + 2 * HalfDistance < count) {
+            const float* ahead = corners + 3 * (k + 2 * HalfDistance);
+            if (isFinite(ahead)) {
+                remembered = cells.firstEntry(ahead);
+                prefetch(cells.entryAt(remembered));
+            }
         }
         const float* corner = corners + 3 * k;
         const bool finite = isFinite(corner);
