@@ -33,7 +33,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -179,9 +178,21 @@ public:
         slots_.reserve(expectedCells);
     }
 
-    // Lowest-index stored vertex matching `corner`, or -1.
-    std::int32_t findMatch(const float* corner) const {
-        std::int32_t s = slotOf(coarseKey(corner));
+    // A corner's coarse cell and the cell's hash, computed ahead of the
+    // search (any corner has them, a non-finite one too).
+    struct Lookup {
+        CellKey key;
+        std::uint64_t hash;
+    };
+    Lookup lookupOf(const float* corner) const {
+        const CellKey key = coarseKey(corner);
+        return Lookup{key, hashKey(key, seed_)};
+    }
+
+    // Lowest-index stored vertex matching `corner`, whose coarse cell is
+    // `lookup`, or -1.
+    std::int32_t findMatch(const float* corner, const Lookup& lookup) const {
+        std::int32_t s = entries_[find(lookup.key, lookup.hash)].slot;
         if (s != NoSlot && slots_[std::size_t(s)].vertex == DenseCell) s = slotOf(fineKey(corner));
         if (s == NoSlot) return -1;
         const Slot* slot = &slots_[std::size_t(s)];
@@ -211,18 +222,13 @@ public:
         }
     }
 
-    // Where findMatch(corner) begins its search: an index into the table of
-    // entries, which stays valid as the table only grows (it may then point
-    // to another entry: the prefetch hints below are only hints).
-    std::size_t firstEntry(const float* corner) const {
-        return static_cast<std::size_t>(hashKey(coarseKey(corner), seed_) >> shift_);
+    // The entry where the search for `lookup` begins, and the slot it
+    // points to (or null).
+    const Entry* firstEntry(const Lookup& lookup) const {
+        return &entries_[static_cast<std::size_t>(lookup.hash >> shift_)];
     }
-    const Entry* entryAt(std::size_t i) const { return &entries_[i]; }
-
-    // The slot that entry i points to, or null.
-    const Slot* slotOfEntry(std::size_t i) const {
-        const std::int32_t s = entries_[i].slot;
-        return s == NoSlot ? nullptr : &slots_[std::size_t(s)];
+    const Slot* slotOfEntry(const Entry* entry) const {
+        return entry->slot == NoSlot ? nullptr : &slots_[std::size_t(entry->slot)];
     }
 
 private:
@@ -377,10 +383,10 @@ private:
     int shift_ = 0;
 };
 
-// How far ahead (in corners) the table entry of a corner is fetched is twice
-// this, and its slot this: in tables of megabytes each is a cache and TLB
+// How far ahead (in corners) a corner's table entry is fetched; its slot is
+// fetched half as far ahead. In tables of megabytes each is a cache and TLB
 // miss, which the work on the corners in between hides.
-constexpr std::size_t HalfDistance = 8;
+constexpr std::size_t LookAhead = 16;
 
 // Starts loading the cache line at `p`: a hint, it changes no result. The
 // hint is given by the caller of firstEntry, not inside a member function: GCC
@@ -422,28 +428,24 @@ void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& v
     // A closed mesh has about one vertex per six corners.
     CellTable cells(count / 4, positions.get());
     std::int32_t nextVertex = 0;
-    constexpr std::size_t NoEntry = SIZE_MAX;
-    std::size_t aheadEntries[HalfDistance];
-    std::fill(std::begin(aheadEntries), std::end(aheadEntries), NoEntry);
+    // Each corner's lookup is computed LookAhead corners before its turn
+    // (corner j's in ahead[j % LookAhead]) and its table entry fetched; half
+    // way there, the slot that entry points to, which has arrived by then.
+    CellTable::Lookup ahead[LookAhead];
     for (std::size_t k = 0; k < count; ++k) {
-        // Two steps, as a lookup reads an entry and then the slot it points
-        // to: the slot of the corner 8 ahead, whose entry was fetched 8
-        // corners ago and has arrived by now, then the entry of the corner 16
-        // ahead, remembered for the slot's turn.
-        std::size_t& remembered = aheadEntries[k % HalfDistance];
-        if (remembered != NoEntry) prefetch(cells.slotOfEntry(remembered));
-        remembered = NoEntry;
-        if (k + 2 * HalfDistance < count) {
-            const float* ahead = corners + 3 * (k + 2 * HalfDistance);
-            if (isFinite(ahead)) {
-                remembered = cells.firstEntry(ahead);
-                prefetch(cells.entryAt(remembered));
-            }
-        }
         const float* corner = corners + 3 * k;
+        const std::size_t own = k % LookAhead;
+        const CellTable::Lookup lookup = k >= LookAhead ? ahead[own] : cells.lookupOf(corner);
+        if (k >= LookAhead / 2 && k + LookAhead / 2 < count) {
+            prefetch(cells.slotOfEntry(cells.firstEntry(ahead[(k + LookAhead / 2) % LookAhead])));
+        }
+        if (k + LookAhead < count) {
+            ahead[own] = cells.lookupOf(corner + 3 * LookAhead);
+            prefetch(cells.firstEntry(ahead[own]));
+        }
         const bool finite = isFinite(corner);
         std::int32_t index = -1;
-        if (k >= 3 && finite) index = cells.findMatch(corner);
+        if (k >= 3 && finite) index = cells.findMatch(corner, lookup);
         if (index < 0) {
             index = nextVertex++;
             std::memcpy(positions.get() + 3 * std::size_t(index), corner, 3 * sizeof(float));
