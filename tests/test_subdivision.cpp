@@ -18,6 +18,7 @@
 namespace {
 
 using testing_support::Mesh;
+using testing_support::StageMesh;
 using testing_support::stageSubdivide;
 using testing_support::stageSubdivideHeightLimited;
 
@@ -25,7 +26,6 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
-// Every face index names an existing vertex.
 void expectValidIndices(const Mesh& mesh) {
     for (const std::int32_t index : mesh.faces) {
         ASSERT_GE(index, 0);
@@ -33,25 +33,22 @@ void expectValidIndices(const Mesh& mesh) {
     }
 }
 
-// The caller's variables, as the pipeline holds them.
-struct CallerMesh {
-    std::int32_t vertexComponents;
-    stlrefine::VertexArray vertices;
-    std::int32_t faceComponents;
-    stlrefine::FaceIndexArray faces;
+Mesh triangle(std::vector<float> vertices) { return Mesh{std::move(vertices), {0, 1, 2}}; }
 
-    explicit CallerMesh(const Mesh& mesh)
-        : vertexComponents(static_cast<std::int32_t>(mesh.vertices.size())),
-          vertices(stlrefine::allocateArray<float>(mesh.vertices.size())),
-          faceComponents(static_cast<std::int32_t>(mesh.faces.size())),
-          faces(stlrefine::allocateArray<std::int32_t>(mesh.faces.size())) {
-        std::copy(mesh.vertices.begin(), mesh.vertices.end(), vertices.get());
-        std::copy(mesh.faces.begin(), mesh.faces.end(), faces.get());
-    }
-};
+std::string heightLines(const Mesh& mesh, int iterations, float threshold, Mesh* result = nullptr) {
+    return testing_support::captureStdout([&] {
+        const Mesh refined = stageSubdivideHeightLimited(mesh, iterations, threshold);
+        if (result) *result = refined;
+    });
+}
 
-TEST(Subdivision, TetrahedronOneIteration) {
-    const Mesh result = stageSubdivide(testing_support::tetrahedron(), 1);
+std::string line(const char* height) {
+    return std::string("-------max hight in triangles: ") + height + "------\n";
+}
+
+TEST(Subdivision, TetrahedronWorkedExample) {
+    const Mesh tetrahedron = testing_support::tetrahedron();
+    const Mesh result = stageSubdivide(tetrahedron, 1);
     const std::vector<float> vertices = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 1, 0,
                                          1, 1, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 1, 1};
     const std::vector<std::int32_t> faces = {
@@ -59,65 +56,46 @@ TEST(Subdivision, TetrahedronOneIteration) {
         0, 8, 4, 3, 9, 8, 2, 4, 9, 8, 9, 4, 1, 5, 7, 2, 9, 5, 3, 7, 9, 5, 9, 7};
     EXPECT_TRUE(sameBits(result.vertices, vertices));
     EXPECT_EQ(result.faces, faces);
-}
 
-TEST(Subdivision, TetrahedronTwoIterations) {
-    const Mesh tetrahedron = testing_support::tetrahedron();
-    const Mesh result = stageSubdivide(tetrahedron, 2);
-    EXPECT_EQ(result.vertexCount(), 34);
-    EXPECT_EQ(result.faceCount(), 64);
+    const Mesh twice = stageSubdivide(tetrahedron, 2);
+    EXPECT_EQ(twice.vertexCount(), 34);
+    EXPECT_EQ(twice.faceCount(), 64);
     // Old vertices stay bit for bit where they were, through both iterations.
-    EXPECT_EQ(std::memcmp(result.vertices.data(), tetrahedron.vertices.data(), 12 * sizeof(float)), 0);
-    const Mesh literal = testing_support::literalSubdivide(tetrahedron, 2);
-    EXPECT_TRUE(sameBits(result.vertices, literal.vertices));
-    EXPECT_EQ(result.faces, literal.faces);
+    EXPECT_EQ(std::memcmp(twice.vertices.data(), tetrahedron.vertices.data(), 12 * sizeof(float)), 0);
 }
 
 TEST(Subdivision, MidpointIsFloatSumThenHalf) {
-    Mesh mesh;
-    mesh.vertices = {1, 2, 3, 2, 4, 8, FLT_MAX, -FLT_MAX, 0};
-    mesh.faces = {0, 1, 2};
-    const Mesh result = stageSubdivide(mesh, 1);
+    // Open triangle: vertex 3 sits on edge 0->1.
+    const Mesh result = stageSubdivide(triangle({1, 2, 3, 2, 4, 8, FLT_MAX, -FLT_MAX, 0}), 1);
     ASSERT_EQ(result.vertexCount(), 6);
-    // Vertex 3 on edge 0->1, 4 on 1->2, 5 on 2->0 (an open triangle: each
-    // edge makes its own vertex, in slot order).
-    EXPECT_EQ(result.vertices[9], 1.5f);
-    EXPECT_EQ(result.vertices[10], 3.0f);
-    EXPECT_EQ(result.vertices[11], 5.5f);
+    EXPECT_EQ(std::vector<float>(result.vertices.begin() + 9, result.vertices.begin() + 12),
+              (std::vector<float>{1.5f, 3.0f, 5.5f}));
     // The sum is rounded to float before halving, so it overflows.
-    Mesh twice;
-    twice.vertices = {FLT_MAX, 0, 0, FLT_MAX, 0, 0, 0, 1, 0};
-    twice.faces = {0, 1, 2};
-    const Mesh overflow = stageSubdivide(twice, 1);
+    const Mesh overflow = stageSubdivide(triangle({FLT_MAX, 0, 0, FLT_MAX, 0, 0, 0, 1, 0}), 1);
     EXPECT_EQ(overflow.vertices[9], std::numeric_limits<float>::infinity());
 }
 
 TEST(Subdivision, IterationsBelowOneChangeNothing) {
     for (const int iterations : {0, -1, INT32_MIN}) {
-        CallerMesh mesh(testing_support::tetrahedron());
+        StageMesh mesh(testing_support::tetrahedron());
         const float* vertices = mesh.vertices.get();
         const std::int32_t* faces = mesh.faces.get();
         stlrefine::subdivideMesh(iterations, mesh.vertexComponents, mesh.vertices,
                                  mesh.faceComponents, mesh.faces);
         EXPECT_EQ(mesh.vertexComponents, 12);
         EXPECT_EQ(mesh.faceComponents, 12);
-        EXPECT_EQ(mesh.vertices.get(), vertices);
-        EXPECT_EQ(mesh.faces.get(), faces);
-        const std::string out = testing_support::captureStdout([&] {
-            stlrefine::subdivideMeshHeightLimited(iterations, mesh.vertexComponents, mesh.vertices,
-                                                  mesh.faceComponents, mesh.faces, 0.0f);
-        });
-        EXPECT_EQ(out, "");
+        EXPECT_EQ(testing_support::captureStdout([&] {
+                      stlrefine::subdivideMeshHeightLimited(iterations, mesh.vertexComponents, mesh.vertices,
+                                                            mesh.faceComponents, mesh.faces, 0.0f);
+                  }),
+                  "");
         EXPECT_EQ(mesh.vertices.get(), vertices);
         EXPECT_EQ(mesh.faces.get(), faces);
     }
-}
-
-TEST(Subdivision, VerticesWithoutFaces) {
-    Mesh mesh;
-    mesh.vertices = {1, 2, 3, 4, 5, 6};
-    const Mesh result = stageSubdivide(mesh, 3);
-    EXPECT_TRUE(sameBits(result.vertices, mesh.vertices));
+    Mesh noFaces;
+    noFaces.vertices = {1, 2, 3, 4, 5, 6};
+    const Mesh result = stageSubdivide(noFaces, 3);
+    EXPECT_TRUE(sameBits(result.vertices, noFaces.vertices));
     EXPECT_TRUE(result.faces.empty());
 }
 
@@ -130,7 +108,7 @@ TEST(Subdivision, VertexLimitIsCheckedBeforeEveryIteration) {
 
     Mesh overLimit = atLimit;
     overLimit.vertices.insert(overLimit.vertices.end(), {0, 0, 0});
-    CallerMesh caller(overLimit);
+    StageMesh caller(overLimit);
     const float* vertices = caller.vertices.get();
     stlrefine::subdivideMesh(1, caller.vertexComponents, caller.vertices, caller.faceComponents,
                              caller.faces);
@@ -148,88 +126,64 @@ TEST(Subdivision, ClosedMeshSharesOneVertexPerEdge) {
     const Mesh result = stageSubdivide(torus, 1);
     EXPECT_EQ(result.vertexCount(), torus.vertexCount() + 3 * torus.faceCount() / 2);
     expectValidIndices(result);
-    // Still closed and consistently oriented: every directed edge once, and
-    // its reverse present too.
+    // Still closed and consistently oriented: every directed edge once, and its reverse too.
     std::set<std::pair<std::int32_t, std::int32_t>> edges;
     for (int f = 0; f < result.faceCount(); ++f) {
         for (int e = 0; e < 3; ++e) {
-            const std::pair<std::int32_t, std::int32_t> edge(result.faces[3 * f + e],
-                                                             result.faces[3 * f + (e + 1) % 3]);
-            EXPECT_TRUE(edges.insert(edge).second);
+            EXPECT_TRUE(edges.emplace(result.faces[3 * f + e], result.faces[3 * f + (e + 1) % 3]).second);
         }
     }
     for (const auto& [p, q] : edges) EXPECT_TRUE(edges.count({q, p}));
 }
 
-// Slots without a partner: explicit results for the three kinds.
 TEST(Subdivision, UnpairedSlotsReuseTheEarliestVertexOnTheirEdge) {
     struct Case {
         const char* name;
-        std::vector<std::int32_t> faces;
-        std::vector<std::int32_t> expectedFaces;
+        std::vector<std::int32_t> faces, expectedFaces;
         int newVertices;
     };
     const std::vector<Case> cases = {
-        // Neighbour running 0->1 the same way: slot 3 takes vertex 4 of slot 0.
+        // Slot 3 runs 0->1 like slot 0 and takes its vertex 4.
         {"same direction", {0, 1, 2, 0, 1, 3}, {0, 4, 6, 1, 5, 4, 2, 6, 5, 4, 5, 6,
                                                  0, 4, 8, 1, 7, 4, 3, 8, 7, 4, 7, 8}, 5},
-        // Three faces on edge 0-1: 0->1 pairs with 1->0 of face 1 (vertex 4);
-        // face 2's 1->0 finds no partner and takes vertex 4 as well, while its
-        // two other edges pair with face 0 (vertices 5 and 6).
+        // Face 2's 1->0 finds no partner left and reuses vertex 4; its other
+        // two edges pair with face 0.
         {"third face", {0, 1, 2, 1, 0, 3, 1, 0, 2}, {0, 4, 6, 1, 5, 4, 2, 6, 5, 4, 5, 6,
                                                       1, 4, 8, 0, 7, 4, 3, 8, 7, 4, 7, 8,
                                                       1, 4, 5, 0, 6, 4, 2, 5, 6, 4, 6, 5}, 5},
-        // All corners equal: each slot 2->2 pairs with the first unpaired
-        // slot 2->2 of a later face, or reuses the vertex made on 2-2.
         {"degenerate", {2, 2, 2, 2, 2, 2}, {2, 4, 6, 2, 5, 4, 2, 6, 5, 4, 5, 6,
                                             2, 4, 6, 2, 5, 4, 2, 6, 5, 4, 5, 6}, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Mesh mesh;
-        mesh.vertices = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2};
-        mesh.faces = c.faces;
-        const Mesh result = stageSubdivide(mesh, 1);
+        const Mesh result = stageSubdivide(Mesh{{0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2}, c.faces}, 1);
         EXPECT_EQ(result.vertexCount(), 4 + c.newVertices);
         EXPECT_EQ(result.faces, c.expectedFaces);
     }
 }
 
 TEST(Subdivision, ShapesThatWouldBeQuadraticStayCorrect) {
-    // 100k faces on the triangle 0-1-2: the first half one way round, the
-    // second half the other way. Face i pairs all three edges with face
-    // 50000 + i, the scan's longest searches.
+    // 100k faces on one triangle, the second half reversed: face i pairs all
+    // three edges with face 50000 + i, the literal scan's longest searches.
     const int faces = 100000;
-    Mesh fan;
-    fan.vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    Mesh fan{{0, 0, 0, 1, 0, 0, 0, 1, 0}, {}};
+    Mesh repeated = fan;
+    int collapsed = 0;
     for (int i = 0; i < faces; ++i) {
         if (i < faces / 2) fan.faces.insert(fan.faces.end(), {0, 1, 2});
         else fan.faces.insert(fan.faces.end(), {1, 0, 2});
+        // Every third face collapsed to vertex 0; the rest one-way, unpaired.
+        if (i % 3 == 2) ++collapsed, repeated.faces.insert(repeated.faces.end(), {0, 0, 0});
+        else repeated.faces.insert(repeated.faces.end(), {0, 1, 2});
     }
     const Mesh refined = stageSubdivide(fan, 1);
     EXPECT_EQ(refined.vertexCount(), 3 + 3 * faces / 2);
     const int half = 12 * (faces / 2);
-    // Face 50000 (1,0,2) shares 0->1 with face 0, 0->2 with its c->a edge
-    // and 2->1 with its b->c edge.
     EXPECT_EQ(std::vector<std::int32_t>(refined.faces.begin() + half, refined.faces.begin() + half + 3),
               (std::vector<std::int32_t>{1, 3, 4}));
     EXPECT_EQ(std::vector<std::int32_t>(refined.faces.begin() + 3, refined.faces.begin() + 6),
               (std::vector<std::int32_t>{1, 4, 3}));
 
-    // Two faces of three the same one-way triangle, every third collapsed to
-    // vertex 0. The triangle's edges have no partner: one vertex each. The
-    // collapsed faces pair their 0->0 edges face with face.
-    Mesh repeated;
-    repeated.vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-    int collapsed = 0;
-    for (int i = 0; i < faces; ++i) {
-        if (i % 3 == 2) {
-            repeated.faces.insert(repeated.faces.end(), {0, 0, 0});
-            ++collapsed;
-        } else {
-            repeated.faces.insert(repeated.faces.end(), {0, 1, 2});
-        }
-    }
     const Mesh result = stageSubdivide(repeated, 1);
     EXPECT_EQ(result.vertexCount(), 3 + 3 + 3 * (collapsed / 2));
     expectValidIndices(result);
@@ -247,17 +201,14 @@ TEST(Subdivision, ResultTooLargeForCountsThrows) {
     EXPECT_EQ(vertexComponents, 12);
 }
 
-// ---- Height-limited subdivision
-
-struct HeightCase {
-    float threshold;
-    std::vector<const char*> heights;  // one height line each
-    int iterationsRun;
-};
-
 TEST(HeightLimitedSubdivision, TetrahedronThresholds) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<HeightCase> cases = {
+    struct Case {
+        float threshold;
+        std::vector<const char*> heights;
+        int iterationsRun;
+    };
+    const std::vector<Case> cases = {
         {0.5f, {"2", "1", "0.5"}, 2},
         {1.0f, {"2", "1"}, 1},
         {2.0f, {"2"}, 0},
@@ -268,84 +219,56 @@ TEST(HeightLimitedSubdivision, TetrahedronThresholds) {
         {-nan, {"2"}, 0},
     };
     const Mesh tetrahedron = testing_support::tetrahedron();
-    for (const HeightCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.threshold);
         Mesh result;
-        const std::string out = testing_support::captureStdout(
-            [&] { result = stageSubdivideHeightLimited(tetrahedron, 5, c.threshold); });
         std::string expected;
-        for (const char* h : c.heights) {
-            expected += std::string("-------max hight in triangles: ") + h + "------\n";
-        }
-        EXPECT_EQ(out, expected);
+        for (const char* h : c.heights) expected += line(h);
+        EXPECT_EQ(heightLines(tetrahedron, 5, c.threshold, &result), expected);
         EXPECT_EQ(result.faceCount(), 4 << (2 * c.iterationsRun));
         // The iterations that run are exactly those of the plain stage.
         const Mesh plain = stageSubdivide(tetrahedron, c.iterationsRun);
         EXPECT_TRUE(sameBits(result.vertices, plain.vertices));
         EXPECT_EQ(result.faces, plain.faces);
     }
-    // Figures stated for the first two thresholds.
-    Mesh half;
-    testing_support::captureStdout([&] { half = stageSubdivideHeightLimited(tetrahedron, 5, 0.5f); });
-    EXPECT_EQ(half.vertices.size(), 102u);
-    EXPECT_EQ(half.faces.size(), 192u);
-}
-
-std::string heightLines(const Mesh& mesh, int iterations, float threshold, Mesh* result = nullptr) {
-    return testing_support::captureStdout([&] {
-        const Mesh refined = stageSubdivideHeightLimited(mesh, iterations, threshold);
-        if (result) *result = refined;
-    });
-}
-
-std::string line(const char* height) {
-    return std::string("-------max hight in triangles: ") + height + "------\n";
 }
 
 TEST(HeightLimitedSubdivision, HeightOfATriangle) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
         const char* name;
-        std::vector<float> z;  // z of corners 0, 1, 2
+        float z0, z1, z2;
         const char* height;
     };
-    const std::vector<Case> cases = {
-        {"above 1000 measures from 1000", {1200, 1500, 1300}, "500"},
-        {"below -1000 measures from -1000", {-1200, -1500, -1300}, "500"},
-        {"straddling", {-2000, 0, 3000}, "5000"},
-        {"NaN corner is ignored", {nan, 0, 3}, "3"},
-        {"all NaN keeps both starting bounds", {nan, nan, nan}, "0"},
-        {"six significant digits", {0, 1.0f / 3, 0}, "0.333333"},
-        {"exponent form", {-1000, 1234567, 0}, "1.23557e+06"},
-        {"small exponent", {0, 0.00001f, 0}, "1e-05"},
-        {"infinite", {0, std::numeric_limits<float>::infinity(), 0}, "inf"},
+    const Case cases[] = {
+        {"above 1000 measures from 1000", 1200, 1500, 1300, "500"},
+        {"below -1000 measures from -1000", -1200, -1500, -1300, "500"},
+        {"straddling", -2000, 0, 3000, "5000"},
+        {"NaN corner is ignored", nan, 0, 3, "3"},
+        {"all NaN keeps both starting bounds", nan, nan, nan, "0"},
+        {"six significant digits", 0, 1.0f / 3, 0, "0.333333"},
+        {"exponent form", -1000, 1234567, 0, "1.23557e+06"},
+        {"small exponent", 0, 0.00001f, 0, "1e-05"},
+        {"infinite", 0, std::numeric_limits<float>::infinity(), 0, "inf"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Mesh mesh;
-        mesh.vertices = {0, 0, c.z[0], 1, 0, c.z[1], 0, 1, c.z[2]};
-        mesh.faces = {0, 1, 2};
         // A NaN threshold is never exceeded: one test, one line, no iteration.
-        EXPECT_EQ(heightLines(mesh, 3, nan), line(c.height));
+        EXPECT_EQ(heightLines(triangle({0, 0, c.z0, 1, 0, c.z1, 0, 1, c.z2}), 3, nan), line(c.height));
     }
 }
 
 TEST(HeightLimitedSubdivision, TestStopsAtTheFirstFaceOverTheThreshold) {
-    Mesh mesh;
-    mesh.vertices = {0, 0, 0, 1, 0, 1, 0, 1, 3, 1, 1, 5};
-    mesh.faces = {0, 1, 0, 0, 2, 0, 0, 3, 0};  // heights 1, 3, 5
-    // Threshold 2: face 1 is the first over it; face 2 is never measured.
-    EXPECT_EQ(heightLines(mesh, 1, 2.0f), line("3"));
-    // Threshold 6: no face over it, the line reports the largest height.
+    const Mesh mesh{{0, 0, 0, 1, 0, 1, 0, 1, 3, 1, 1, 5}, {0, 1, 0, 0, 2, 0, 0, 3, 0}};  // heights 1, 3, 5
+    EXPECT_EQ(heightLines(mesh, 1, 2.0f), line("3"));  // face 2 is never measured
     Mesh result;
     EXPECT_EQ(heightLines(mesh, 1, 6.0f, &result), line("5"));
     EXPECT_EQ(result.faces, mesh.faces);
 }
 
 TEST(HeightLimitedSubdivision, EmptyFlatAndLargeMeshes) {
-    Mesh noFaces;
-    noFaces.vertices = {0, 0, 5};
     Mesh result;
+    const Mesh noFaces{{0, 0, 5}, {}};
     EXPECT_EQ(heightLines(noFaces, 4, -1.0f, &result), line("0"));
     EXPECT_TRUE(sameBits(result.vertices, noFaces.vertices));
 
@@ -355,12 +278,11 @@ TEST(HeightLimitedSubdivision, EmptyFlatAndLargeMeshes) {
     EXPECT_EQ(result.faces, flat.faces);
 
     // Over the vertex limit on entry: no test, no line.
-    Mesh big = testing_support::torus(250, 201);
+    const Mesh big = testing_support::torus(250, 201);
     EXPECT_EQ(heightLines(big, 4, -1.0f, &result), "");
     EXPECT_EQ(result.faces, big.faces);
 
-    // 10000 -> 40000 -> 160000 vertices: two tests and two iterations, and
-    // no test after the mesh passed the limit.
+    // 10000 -> 40000 -> 160000 vertices: two tests, and none once past the limit.
     const std::string out = heightLines(testing_support::torus(100, 100), 5, -1.0f, &result);
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
     EXPECT_EQ(result.vertexCount(), 160000);
