@@ -173,7 +173,8 @@ TEST(Subdivision, ShapesThatWouldBeQuadraticStayCorrect) {
         if (i < faces / 2) fan.faces.insert(fan.faces.end(), {0, 1, 2});
         else fan.faces.insert(fan.faces.end(), {1, 0, 2});
         // Every third face collapsed to vertex 0; the rest one-way, unpaired.
-        if (i % 3 == 2) ++collapsed, repeated.faces.insert(repeated.faces.end(), {0, 0, 0});
+        collapsed += i % 3 == 2;
+        if (i % 3 == 2) repeated.faces.insert(repeated.faces.end(), {0, 0, 0});
         else repeated.faces.insert(repeated.faces.end(), {0, 1, 2});
     }
     const Mesh refined = stageSubdivide(fan, 1);
