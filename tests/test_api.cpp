@@ -76,76 +76,58 @@ protected:
 
 }  // namespace
 
-TEST_F(ApiTest, TetrahedronTranscriptsForIterationCounts) {
+TEST_F(ApiTest, TetrahedronTranscripts) {
+    const float half = 0.5f, one = 1.0f, two = 2.0f, nan = std::numeric_limits<float>::quiet_NaN();
+    const std::string line = "-------max hight in triangles: ";
     struct Case {
         int iterations;
+        const float* threshold;
+        std::string heights;
         int points, faces;
     };
-    for (const Case c : {Case{-3, 4, 4}, Case{0, 4, 4}, Case{1, 10, 16}, Case{2, 34, 64}}) {
-        const auto out = dir / ("out" + std::to_string(c.iterations) + ".stl");
-        const Call call = callPlain(tetra, out, c.iterations);
+    const Case cases[] = {
+        {-3, nullptr, "", 4, 4}, {0, nullptr, "", 4, 4}, {1, nullptr, "", 10, 16}, {2, nullptr, "", 34, 64},
+        {5, &half, line + "2------\n" + line + "1------\n" + line + "0.5------\n", 34, 64},
+        {5, &one, line + "2------\n" + line + "1------\n", 10, 16},
+        {5, &two, line + "2------\n", 4, 4}, {5, &nan, line + "2------\n", 4, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.iterations) + (c.threshold ? ", " + std::to_string(*c.threshold) : ""));
+        const Call call = testing_support::callCaptured(tetra, dir / "out.stl", c.iterations, c.threshold);
         EXPECT_EQ(call.result, 1);
-        EXPECT_EQ(call.transcript, transcript(BinaryLines, 4, 4, "", c.points, c.faces));
-        const std::string written = readFile(out);
+        EXPECT_EQ(call.transcript, transcript(BinaryLines, 4, 4, c.heights, c.points, c.faces));
+        const std::string written = readFile(dir / "out.stl");
         EXPECT_EQ(count(written, "facet normal"), static_cast<std::size_t>(c.faces));
         EXPECT_EQ(written.substr(0, 6), "solid\n");
         EXPECT_EQ(written.substr(written.size() - 9), "\nendsolid");
     }
 }
 
-TEST_F(ApiTest, HeightLimitedTranscripts) {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    struct Case {
-        float threshold;
-        std::string heights;
-        int points, faces;
-    };
-    const std::string line = "-------max hight in triangles: ";
-    const Case cases[] = {
-        {0.5f, line + "2------\n" + line + "1------\n" + line + "0.5------\n", 34, 64},
-        {1.0f, line + "2------\n" + line + "1------\n", 10, 16},
-        {2.0f, line + "2------\n", 4, 4},
-        {nan, line + "2------\n", 4, 4},
-    };
-    for (const Case& c : cases) {
-        const Call call = callHeight(tetra, dir / "h.stl", 5, c.threshold);
-        EXPECT_EQ(call.result, 1);
-        EXPECT_EQ(call.transcript, transcript(BinaryLines, 4, 4, c.heights, c.points, c.faces))
-            << c.threshold;
-    }
-}
-
 TEST_F(ApiTest, MissingInputPrintsOnlyIoFailAndCreatesNoOutput) {
     for (const auto& input : {dir / "missing.stl", dir.path()}) {
         const auto out = dir / "never.stl";
-        const Call plain = callPlain(input, out, 1);
-        const Call height = callHeight(input, out, 1, 0.5f);
-        for (const Call& call : {plain, height}) {
+        for (const Call& call : {callPlain(input, out, 1), callHeight(input, out, 1, 0.5f)}) {
             EXPECT_EQ(call.result, 0);
             EXPECT_EQ(call.transcript, "I/O fail\n");
         }
         EXPECT_FALSE(std::filesystem::exists(out));
     }
-}
-
-TEST_F(ApiTest, NullPathsNeverCrash) {
     int result = -1;
-    const std::string text = captureStdout([&] { result = library().plain(nullptr, nullptr, 1); });
+    EXPECT_EQ(captureStdout([&] { result = library().plain(nullptr, nullptr, 1); }), "I/O fail\n");
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(text, "I/O fail\n");
-    const std::wstring in = testing_support::widePath(tetra);
-    const std::string lines = captureStdout([&] { result = library().plain(in.c_str(), nullptr, 1); });
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(lines, transcript(BinaryLines, 4, 4, "", 10, 16, "- Error, unable open file to save\n"));
 }
 
-TEST_F(ApiTest, UnwritableOutputStillReturnsOne) {
+TEST_F(ApiTest, UnwritableOrNullOutputStillReturnsOne) {
+    const std::string expected = transcript(BinaryLines, 4, 4, "", 10, 16, "- Error, unable open file to save\n");
     for (const auto& out : {dir / "no-such-dir" / "out.stl", dir.path()}) {
         const Call call = callPlain(tetra, out, 1);
         EXPECT_EQ(call.result, 1);
-        EXPECT_EQ(call.transcript,
-                  transcript(BinaryLines, 4, 4, "", 10, 16, "- Error, unable open file to save\n"));
+        EXPECT_EQ(call.transcript, expected);
     }
+    int result = -1;
+    const std::wstring in = testing_support::widePath(tetra);
+    EXPECT_EQ(captureStdout([&] { result = library().plain(in.c_str(), nullptr, 1); }), expected);
+    EXPECT_EQ(result, 1);
 }
 
 TEST_F(ApiTest, InputsWithoutAFacetGiveAnEmptySolid) {
@@ -168,11 +150,9 @@ TEST_F(ApiTest, InputsWithoutAFacetGiveAnEmptySolid) {
 }
 
 TEST_F(ApiTest, NonAsciiPathsWithSpaces) {
-    const auto in = dir / "m\u00e9sh \u6f22\u5b57 \U0001F600.stl";
-    const auto out = dir / "r\u00e9sultat final.stl";
+    const auto in = dir / "m\u00e9sh \u6f22\u5b57 \U0001F600.stl", out = dir / "r\u00e9sultat final.stl";
     std::filesystem::copy_file(tetra, in);
-    const Call call = callPlain(in, out, 1);
-    EXPECT_EQ(call.result, 1);
+    EXPECT_EQ(callPlain(in, out, 1).result, 1);
     EXPECT_EQ(count(readFile(out), "endfacet"), 16u);
 }
 
@@ -180,8 +160,7 @@ TEST_F(ApiTest, OutputMayReplaceTheInput) {
     const auto path = dir / "inplace.stl";
     std::filesystem::copy_file(tetra, path);
     ASSERT_EQ(callPlain(path, path, 1).result, 1);
-    const std::string once = readFile(path);
-    EXPECT_EQ(count(once, "endfacet"), 16u);
+    EXPECT_EQ(count(readFile(path), "endfacet"), 16u);
     // Our own output read back: ASCII this time, same mesh refined again.
     const Call again = callPlain(path, path, 1);
     EXPECT_EQ(again.result, 1);
@@ -246,9 +225,7 @@ TEST_F(ApiTest, OutputEqualsTheStagesRunOneByOne) {
     };
     for (const Case& c : cases) {
         const std::string what = c.input.filename().string() + ", " + std::to_string(c.iterations);
-        const Call call = c.heightThreshold ? callHeight(c.input, dir / "call.stl", c.iterations,
-                                                         *c.heightThreshold)
-                                            : callPlain(c.input, dir / "call.stl", c.iterations);
+        const Call call = testing_support::callCaptured(c.input, dir / "call.stl", c.iterations, c.heightThreshold);
         ASSERT_EQ(call.result, 1) << what;
         EXPECT_EQ(readFile(dir / "call.stl"),
                   stagesOneByOne(c.input, dir / "stages.stl", c.iterations, c.heightThreshold))
@@ -262,13 +239,9 @@ TEST_F(ApiTest, HostLocaleDoesNotChangeAnyByte) {
     const auto torus = dir / "torus.stl";
     writeFile(torus, binaryStl(testing_support::facetCorners(testing_support::torus(40, 30))));
     const Call reference = callPlain(torus, dir / "c.stl", 1);
-    const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"};
     const char* chosen = nullptr;
-    for (const char* name : commaLocales) {
-        if (std::setlocale(LC_ALL, name)) {
-            chosen = name;
-            break;
-        }
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
+        if (!chosen && std::setlocale(LC_ALL, name)) chosen = name;
     }
     if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
     std::locale previous = std::locale::global(std::locale(chosen));
