@@ -34,13 +34,12 @@ std::string streamReference(const std::vector<float>& corners, std::int32_t corn
     for (std::int32_t k = 0; k < cornerCount; ++k) {
         if (k % 3 == 0) {
             const std::size_t f = static_cast<std::size_t>(k / 3);
-            out << "facet normal" << ' ' << normals[3 * f] << ' ' << normals[3 * f + 1] << ' '
-                << normals[3 * f + 2] << "\n"
-                << "outer loop\n";
+            out << "facet normal " << normals[3 * f] << ' ' << normals[3 * f + 1] << ' ' << normals[3 * f + 2]
+                << "\nouter loop\n";
         }
         const std::size_t c = 3 * static_cast<std::size_t>(k);
-        out << "vertex" << ' ' << corners[c] << ' ' << corners[c + 1] << ' ' << corners[c + 2] << "\n";
-        if (k % 3 == 2) out << "endloop\n" << "endfacet\n";
+        out << "vertex " << corners[c] << ' ' << corners[c + 1] << ' ' << corners[c + 2] << "\n";
+        if (k % 3 == 2) out << "endloop\nendfacet\n";
     }
     out << "endsolid";
     return out.str();
@@ -78,19 +77,16 @@ Facets torusFacets(int rings, int sides) {
     return facets;
 }
 
-TEST(AsciiWriter, WorkedExampleIsNineLines) {
+TEST(AsciiWriter, WorkedExampleAndEmptyFrame) {
     TempDir dir;
-    const std::string printed = write(dir / "one.stl", {0, 0, 0, 1, 0, 0, 0, 1, 0}, 3, {0, 0, 1});
+    EXPECT_EQ(write(dir / "one.stl", {0, 0, 0, 1, 0, 0, 0, 1, 0}, 3, {0, 0, 1}), SuccessLine);
     EXPECT_EQ(testing_support::readFile(dir / "one.stl"),
               "solid\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
               "endloop\nendfacet\nendsolid");
-    EXPECT_EQ(printed, SuccessLine);
-}
-
-TEST(AsciiWriter, NoCornersWritesOnlyTheFrame) {
-    TempDir dir;
-    EXPECT_EQ(write(dir / "empty.stl", {}, 0, {}), SuccessLine);
-    EXPECT_EQ(testing_support::readFile(dir / "empty.stl"), "solid\nendsolid");
+    // No corners: only the frame, and an existing longer file is replaced.
+    testing_support::writeFile(dir / "old.stl", std::string(100000, 'x'));
+    EXPECT_EQ(write(dir / "old.stl", {}, 0, {}), SuccessLine);
+    EXPECT_EQ(testing_support::readFile(dir / "old.stl"), "solid\nendsolid");
 }
 
 // One facet whose normal is (v, -v, 0) and whose corners are all (v, v, v).
@@ -140,10 +136,9 @@ TEST(AsciiWriter, ManyBlocksMatchStreamOutput) {
 }
 
 TEST(AsciiWriter, RepeatedCornersGetTheirOwnText) {
-    // Corners repeat exactly, at short and long distances, among many more
-    // distinct corners than recent texts are kept for; values that differ
-    // only in bits (both zeros, NaN payloads) must each keep their own text,
-    // and the all-zero corner is written right from the start.
+    // Exact repeats at short and long distances among many distinct corners;
+    // values that differ only in bits (both zeros, NaN payloads) keep their
+    // own text, and the all-zero corner comes first.
     const std::uint32_t specials[] = {0x00000000, 0x80000000, 0xFFFFFFFF, 0x7FC00000, 0xFFC00001,
                                       0x7F800000, 0xFF800000, 0x00000001, 0x3F800000, 0x3F800001};
     const float allOnes = std::bit_cast<float>(0xFFFFFFFFu);
@@ -186,13 +181,6 @@ TEST(AsciiWriter, CornerCountNotAMultipleOfThree) {
     }
 }
 
-TEST(AsciiWriter, ReplacesAnExistingFile) {
-    TempDir dir;
-    testing_support::writeFile(dir / "old.stl", std::string(100000, 'x'));
-    EXPECT_EQ(write(dir / "old.stl", {}, 0, {}), SuccessLine);
-    EXPECT_EQ(testing_support::readFile(dir / "old.stl"), "solid\nendsolid");
-}
-
 TEST(AsciiWriter, UnopenablePathPrintsErrorAndCreatesNothing) {
     TempDir dir;
     const std::filesystem::path missing = dir / "no-such-dir" / "out.stl";
@@ -203,38 +191,33 @@ TEST(AsciiWriter, UnopenablePathPrintsErrorAndCreatesNothing) {
     EXPECT_EQ(write(dir.path(), {}, 0, {}), "- Error, unable open file to save\n");
 }
 
-// Sets a global C and C++ locale with a decimal comma for the lifetime of the
-// object, and restores the classic one afterwards.
-class CommaLocale {
-public:
+// A global C and C++ locale with a decimal comma while it lives (empty name
+// if none is installed), the classic one afterwards.
+struct CommaLocale {
     CommaLocale() {
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+        for (const char* candidate : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
             try {
-                std::locale::global(std::locale(name));
+                std::locale::global(std::locale(candidate));
             } catch (const std::runtime_error&) {
                 continue;
             }
-            std::setlocale(LC_ALL, name);
+            std::setlocale(LC_ALL, candidate);
             char text[16];
             std::snprintf(text, sizeof text, "%g", 0.5);
             if (std::string(text) == "0,5") {
-                name_ = name;
+                name = candidate;
                 return;
             }
         }
-        restore();
+        classic();
     }
-    ~CommaLocale() { restore(); }
+    ~CommaLocale() { classic(); }
     CommaLocale(const CommaLocale&) = delete;
-    CommaLocale& operator=(const CommaLocale&) = delete;
-    const std::string& name() const { return name_; }
-
-private:
-    static void restore() {
+    static void classic() {
         std::locale::global(std::locale::classic());
         std::setlocale(LC_ALL, "C");
     }
-    std::string name_;
+    std::string name;
 };
 
 TEST(AsciiWriter, OutputIgnoresTheProcessLocale) {
@@ -246,7 +229,7 @@ TEST(AsciiWriter, OutputIgnoresTheProcessLocale) {
     std::string printed;
     {
         const CommaLocale comma;
-        if (comma.name().empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
+        if (comma.name.empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
         printed = write(dir / "comma.stl", facets.corners, facets.cornerCount(), facets.normals);
     }
     EXPECT_EQ(printed, SuccessLine);
