@@ -59,6 +59,8 @@ TEST_F(StlNumber, KnownTokens) {
         {"0x1p", 1.0f},        {"0x1.8P+1z", 3.0f},    {"1e999", inf},       {"-1e999", -inf},
         {"InFiNiTy", inf},     {"-inf", -inf},         {"infinit", inf},     {"0x1p99999999999", inf},
         {"1e-999", 0.0f},      {"1e-50", 0.0f},        {"1e39", inf},        {"3.4028235e38", 3.4028235e38f},
+        {"1e+99999999999999999999", inf},       {"-0x1p99999", -inf},   {"1e-99999999999999999999999", 0.0f},
+        {"5E-0000000000000000000000000000001", 0.5f},
         {"1.401298464e-45", 1.401298464e-45f},  // the least float denormal
         // Just above the float halfway point between 1 and its successor:
         // through double it lands on the halfway point, and ties-to-even
