@@ -1,18 +1,17 @@
-// writeAsciiStl: exact bytes, the console lines, and independence from the
-// process locale. The reference is the same text produced the slow, literal
-// way: a std::ostringstream in the classic locale, one operator<< per number.
+// writeAsciiStl: exact bytes and the console lines (independence from the
+// process locale is checked on whole calls in test_api). The reference is the
+// same text produced the slow, literal way: a std::ostringstream in the
+// classic locale, one operator<< per number.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
-#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <locale>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -90,6 +89,7 @@ TEST(AsciiWriter, WorkedExampleAndEmptyFrame) {
 }
 
 // One facet whose normal is (v, -v, 0) and whose corners are all (v, v, v).
+// The number texts themselves are covered by the float formatting tests.
 TEST(AsciiWriter, NumberTexts) {
     volatile float zero = 0.0f;
     const float zeroAreaNaN = zero / zero;  // what a degenerate face's normal holds
@@ -104,12 +104,8 @@ TEST(AsciiWriter, NumberTexts) {
         {zeroAreaNaN, zeroAreaText, zeroAreaText[0] == '-' ? zeroAreaText + 1 : std::string("-") + zeroAreaText},
         {std::numeric_limits<float>::infinity(), "inf", "-inf"},
         {0.0f, "0", "-0"},
-        {1.0f / 3, "0.333333", "-0.333333"},
         {2.7182818f, "2.71828", "-2.71828"},
-        {123456.7f, "123457", "-123457"},
-        {999999.0f, "999999", "-999999"},
         {1000000.0f, "1e+06", "-1e+06"},
-        {0.0001f, "0.0001", "-0.0001"},
         {0.00009f, "9e-05", "-9e-05"},
         {1.5e-39f, "1.5e-39", "-1.5e-39"},
     };
@@ -189,51 +185,6 @@ TEST(AsciiWriter, UnopenablePathPrintsErrorAndCreatesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "no-such-dir"));
     // A directory cannot be opened as the output file either.
     EXPECT_EQ(write(dir.path(), {}, 0, {}), "- Error, unable open file to save\n");
-}
-
-// A global C and C++ locale with a decimal comma while it lives (empty name
-// if none is installed), the classic one afterwards.
-struct CommaLocale {
-    CommaLocale() {
-        for (const char* candidate : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-            try {
-                std::locale::global(std::locale(candidate));
-            } catch (const std::runtime_error&) {
-                continue;
-            }
-            std::setlocale(LC_ALL, candidate);
-            char text[16];
-            std::snprintf(text, sizeof text, "%g", 0.5);
-            if (std::string(text) == "0,5") {
-                name = candidate;
-                return;
-            }
-        }
-        classic();
-    }
-    ~CommaLocale() { classic(); }
-    CommaLocale(const CommaLocale&) = delete;
-    static void classic() {
-        std::locale::global(std::locale::classic());
-        std::setlocale(LC_ALL, "C");
-    }
-    std::string name;
-};
-
-TEST(AsciiWriter, OutputIgnoresTheProcessLocale) {
-    const Facets facets = torusFacets(40, 20);
-    TempDir dir;
-    write(dir / "c.stl", facets.corners, facets.cornerCount(), facets.normals);
-    const std::string classic = testing_support::readFile(dir / "c.stl");
-    ASSERT_EQ(classic, streamReference(facets.corners, facets.cornerCount(), facets.normals));
-    std::string printed;
-    {
-        const CommaLocale comma;
-        if (comma.name.empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
-        printed = write(dir / "comma.stl", facets.corners, facets.cornerCount(), facets.normals);
-    }
-    EXPECT_EQ(printed, SuccessLine);
-    EXPECT_TRUE(testing_support::readFile(dir / "comma.stl") == classic);
 }
 
 }  // namespace
