@@ -167,27 +167,18 @@ TEST(Subdivision, ShapesThatWouldBeQuadraticStayCorrect) {
     // three edges with face 50000 + i, the literal scan's longest searches.
     const int faces = 100000;
     Mesh fan{{0, 0, 0, 1, 0, 0, 0, 1, 0}, {}};
-    Mesh repeated = fan;
-    int collapsed = 0;
     for (int i = 0; i < faces; ++i) {
         if (i < faces / 2) fan.faces.insert(fan.faces.end(), {0, 1, 2});
         else fan.faces.insert(fan.faces.end(), {1, 0, 2});
-        // Every third face collapsed to vertex 0; the rest one-way, unpaired.
-        collapsed += i % 3 == 2;
-        if (i % 3 == 2) repeated.faces.insert(repeated.faces.end(), {0, 0, 0});
-        else repeated.faces.insert(repeated.faces.end(), {0, 1, 2});
     }
     const Mesh refined = stageSubdivide(fan, 1);
     EXPECT_EQ(refined.vertexCount(), 3 + 3 * faces / 2);
+    expectValidIndices(refined);
     const int half = 12 * (faces / 2);
     EXPECT_EQ(std::vector<std::int32_t>(refined.faces.begin() + half, refined.faces.begin() + half + 3),
               (std::vector<std::int32_t>{1, 3, 4}));
     EXPECT_EQ(std::vector<std::int32_t>(refined.faces.begin() + 3, refined.faces.begin() + 6),
               (std::vector<std::int32_t>{1, 4, 3}));
-
-    const Mesh result = stageSubdivide(repeated, 1);
-    EXPECT_EQ(result.vertexCount(), 3 + 3 + 3 * (collapsed / 2));
-    expectValidIndices(result);
 }
 
 TEST(Subdivision, ResultTooLargeForCountsThrows) {
