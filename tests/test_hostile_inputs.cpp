@@ -264,7 +264,7 @@ TEST_F(HostileInputs, HugeLinesAndTokenCounts) {
     EXPECT_EQ(points[0].z, 9);
 }
 
-TEST_F(HostileInputs, ExtremeIterationCounts) {
+TEST_F(HostileInputs, LargestIterationCountStopsAtTheVertexLimit) {
     writeFile(dir / "tetra.stl", binaryStl(tetra));
     // Iterations go on until the mesh has more than 50000 vertices: 4, 10,
     // 34, 130, 514, 2050, 8194, 32770, then 131074 vertices and 4 * 4^8 faces.
@@ -272,9 +272,6 @@ TEST_F(HostileInputs, ExtremeIterationCounts) {
     EXPECT_EQ(most.result, 1);
     EXPECT_EQ(countAfter(most.transcript, "total points after: "), 131074);
     EXPECT_EQ(countAfter(most.transcript, "total face after: "), 4 << 16);
-    const Call least = run(dir / "tetra.stl", dir / "out.stl", INT_MIN);
-    EXPECT_EQ(least.result, 1);
-    EXPECT_EQ(least.transcript, unrefinedTranscript("it binary_stl !!\nRead binary file success!\n", 4, 4));
 }
 
 // The command-line program, in a child whose address space is limited, on a
