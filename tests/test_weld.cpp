@@ -221,16 +221,6 @@ public:
         return result;
     }
 
-    // A lattice with a spacing just over the tolerance around `base`, many
-    // points to a cell, visited in random order with jitter.
-    std::vector<float> lattice(std::size_t count, float base, double spacing) {
-        std::vector<float> result;
-        for (std::size_t k = 0; k < 3 * count; ++k) {
-            result.push_back(jitter(offsetValue(base, spacing * double(pick(24)) - 8e-6, 0)));
-        }
-        return result;
-    }
-
 private:
     std::size_t pick(std::size_t n) {
         return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_);
@@ -258,22 +248,5 @@ TEST(Weld, MatchesLiteralScanOnAdversarialCorners) {
         const std::size_t count = 3 + (seed * 37) % 700;
         expectSameAsLiteral(generator.corners(count), "seed " + std::to_string(seed));
         if (HasFatalFailure()) return;
-    }
-}
-
-TEST(Weld, MatchesLiteralScanOnCrowdedCells) {
-    // Lattices with many stored vertices per cell, around cell boundaries,
-    // near zero, and near 32.
-    const float bases[] = {0.0f, std::ldexp(3.0f, -14), -std::ldexp(5.0f, -18), 1.0f,
-                           std::nextafter(32.0f, 0.0f) - 4e-6f, 7.25f};
-    std::uint32_t seed = 1000;
-    for (const float base : bases) {
-        for (const double spacing : {1.0000001e-6, 1.05e-6, 1.5e-6}) {
-            CornerGenerator generator(++seed);
-            expectSameAsLiteral(
-                generator.lattice(3000, base, spacing),
-                "lattice at " + std::to_string(base) + " spacing " + std::to_string(spacing));
-            if (HasFatalFailure()) return;
-        }
     }
 }
