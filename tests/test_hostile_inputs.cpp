@@ -114,10 +114,8 @@ TEST_F(HostileInputs, TruncatedAndLyingBinaryFilesYieldNoFacet) {
     };
     const Case cases[] = {
         {"one byte short", whole.substr(0, 283), notStl},
-        {"one record short", whole.substr(0, 234), notStl},
         {"header and count only", whole.substr(0, 84), notStl},
         {"cut inside the count", whole.substr(0, 82), notStl},
-        {"cut inside the header", whole.substr(0, 40), notStl},
         {"solid header, one byte short", solid.substr(0, 283), asciiJunk},
         {"solid header, header only", solid.substr(0, 80), asciiJunk},
         {"one byte too many", whole + '\0', notStl},
