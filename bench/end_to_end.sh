@@ -30,8 +30,8 @@ CASES=(
 mean() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["mean"])' "$1"; }
 
 printf '%-20s %9s %9s %7s %9s %9s %9s %9s\n' case "time[s]" "floor[s]" ratio "cat[s]" "write[s]" "out[MB]" "rss[MB]"
-for spec in "${CASES[@]}"; do
-  read -r name rings sides iterations options <<<"$spec"
+for entry in "${CASES[@]}"; do
+  read -r name rings sides iterations options <<<"$entry"
   input=$DATA/$name.stl
   output=$DATA/$name.refined.stl
   [ -s "$input" ] || "$BUILD/bench/make_mesh" "$rings" "$sides" "$input" $options
