@@ -36,16 +36,9 @@
 #include "support/literal_subdivision.h"
 #include "support/literal_weld.h"
 #include "support/meshes.h"
+#include "fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                        \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                            \
-        }                                                                            \
-    } while (0)
 
 using testing_support::Mesh;
 

@@ -10,20 +10,12 @@
 #include <vector>
 
 #include "stl/stl.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using stlrefine::StlPoint;
 using stlrefine::StlPointList;
-
-// Any mismatch ends the run with a report libFuzzer keeps the input of.
-#define FUZZ_CHECK(condition)                                                        \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                            \
-        }                                                                            \
-    } while (0)
 
 std::uint32_t loadU32(const unsigned char* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
