@@ -6,12 +6,12 @@
 
 namespace stlrefine::platform {
 
-FileBytes readRest(InputFile& file, std::uint64_t limit) {
+FileBytes readWhole(InputFile& file) {
     FileBytes bytes;
     const std::int64_t size = file.size();
     if (size >= 0) {
-        // A regular file: one read of its size (or of `limit`, if smaller).
-        const std::uint64_t want = std::min<std::uint64_t>(static_cast<std::uint64_t>(size), limit);
+        // A regular file: one read of its size.
+        const auto want = static_cast<std::uint64_t>(size);
         if (!file.seek(0)) return bytes;
         if (want > SIZE_MAX) throw std::bad_alloc();
         bytes.data.reset(new unsigned char[std::max<std::size_t>(want, 1)]);
@@ -28,10 +28,10 @@ FileBytes readRest(InputFile& file, std::uint64_t limit) {
             bytes.data = std::move(larger);
             capacity *= 2;
         }
-        const std::size_t want = std::min<std::uint64_t>(capacity - bytes.size, limit - bytes.size);
+        const std::size_t want = capacity - bytes.size;
         const std::size_t got = file.read(bytes.data.get() + bytes.size, want);
         bytes.size += got;
-        if (got < want || bytes.size >= limit) return bytes;
+        if (got < want) return bytes;
     }
 }
 

@@ -43,9 +43,9 @@ struct FileBytes {
     std::size_t size = 0;
 };
 
-// Reads `file` from its start into memory (a pipe: from where it is): at most
-// `limit` bytes. Throws std::bad_alloc when memory runs out.
-FileBytes readRest(InputFile& file, std::uint64_t limit = UINT64_MAX);
+// Reads `file` from its start into memory (a pipe: from where it is).
+// Throws std::bad_alloc when memory runs out.
+FileBytes readWhole(InputFile& file);
 
 // A file opened for writing (created, or an existing one replaced: once
 // closed it holds exactly the bytes written) in text mode: on Windows every

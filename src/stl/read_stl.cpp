@@ -48,7 +48,7 @@ StlType detectStlType(std::wstring path) {
 void readAsciiStl(StlPointList& list, std::wstring path) {
     platform::InputFile file;
     platform::FileBytes bytes;
-    if (file.open(path)) bytes = platform::readRest(file);
+    if (file.open(path)) bytes = platform::readWhole(file);
     file.close();
     if (parseAsciiStl(reinterpret_cast<const char*>(bytes.data.get()), bytes.size, list)) {
         printLine("Read ascii data success!");
