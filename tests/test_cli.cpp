@@ -9,24 +9,19 @@
 #include "support/files.h"
 #include "support/meshes.h"
 
-using testing_support::readFile;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
+struct CliRun { int status; std::string out, err; };
 
 // Runs the CLI with `arguments` (shell syntax) in `directory`.
 CliRun runCli(const std::filesystem::path& directory, const std::string& arguments) {
     const std::string command = "cd '" + directory.string() + "' && '" STLREFINE_CLI_PATH "' " +
                                 arguments + " >stdout.txt 2>stderr.txt";
     const int raw = std::system(command.c_str());
-    CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(directory / "stdout.txt"),
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(directory / "stdout.txt"),
             readFile(directory / "stderr.txt")};
-    return run;
 }
 
 }  // namespace
@@ -44,29 +39,9 @@ TEST(Cli, UsageErrorsExitTwoAndRunNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "torus.refined.stl"));
 }
 
-TEST(Cli, HelpAndVersion) {
-    TempDir dir;
-    const CliRun help = runCli(dir.path(), "--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--max-height"), std::string::npos);
-    const CliRun version = runCli(dir.path(), "--version");
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("stlrefine ", 0), 0u);
-}
-
-TEST(Cli, DefaultsRefineTheBundledExampleIntoTheCurrentDirectory) {
-    TempDir dir;
-    const CliRun run = runCli(dir.path(), "");
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("it binary_stl !!\n"), std::string::npos);
-    EXPECT_NE(run.out.find("subdivision triangle done!!\n"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(dir / "torus.refined.stl"));
-}
-
 TEST(Cli, OptionsReachTheLibrary) {
     TempDir dir;
-    testing_support::writeFile(dir / "tet.stl", testing_support::binaryStl(testing_support::facetCorners(
-                                                     testing_support::tetrahedron())));
+    writeFile(dir / "tet.stl", binaryStl(facetCorners(tetrahedron())));
     const CliRun plain = runCli(dir.path(), "-n 2 tet.stl");
     EXPECT_EQ(plain.status, 0);
     EXPECT_NE(plain.out.find("total face after: 64\n"), std::string::npos);

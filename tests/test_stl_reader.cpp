@@ -9,21 +9,13 @@
 #include "support/files.h"
 
 using namespace stlrefine;
-using testing_support::binaryStl;
-using testing_support::captureStdout;
-using testing_support::TempDir;
-using testing_support::writeFile;
+using namespace testing_support;
 
 namespace {
 
-// Header and count; `records` facet records of zeros follow (default: as
-// many as the count declares).
-std::string facetBytes(std::uint32_t count, const char* header = "", std::int64_t records = -1) {
-    std::string bytes(80, '\0');
-    std::memcpy(bytes.data(), header, std::strlen(header));
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((count >> (8 * i)) & 0xFF));
-    bytes.append(std::size_t{50} * static_cast<std::size_t>(records < 0 ? count : records), '\0');
-    return bytes;
+// Header, count and as many zero records as the count says.
+std::string facetBytes(std::uint32_t count, const std::string& header = "") {
+    return withFacetCount(header + std::string(84 - header.size() + 50 * std::size_t{count}, '\0'), count);
 }
 
 StlType classify(const std::string& bytes) {
@@ -34,36 +26,21 @@ StlType classify(const std::string& bytes) {
 }  // namespace
 
 TEST(Detection, SizeTestComesFirstThenSolid) {
-    struct Case {
-        const char* name;
-        std::string bytes;
-        StlType expected;
+    const std::pair<std::string, StlType> cases[] = {
+        {facetBytes(0), Binary},                            {facetBytes(1), Binary},
+        {facetBytes(1).substr(0, 133), NotStl},             {facetBytes(1) + "x", NotStl},
+        {facetBytes(2, "solid binary"), Binary},            {facetBytes(2, "solid binary") + "\n", Ascii},
+        {facetBytes(10), Binary},                           {withFacetCount(facetBytes(0), 0x0a0a0a0a), NotStl},
+        {"solid cube\nendsolid cube\n", Ascii},             {"solid", Ascii},
+        {"solid ", Ascii},                                  {"sol\nid", NotStl},
+        {"SOLID x\n", NotStl},                              {" solid x\n", NotStl},
+        {"\xEF\xBB\xBFsolid x\n", NotStl},                  {"", NotStl},
     };
-    const Case cases[] = {
-        {"zero facets, 84 bytes", facetBytes(0), Binary},
-        {"one facet, 134 bytes", facetBytes(1), Binary},
-        {"one byte short", facetBytes(1).substr(0, 133), NotStl},
-        {"one byte long", facetBytes(1) + "x", NotStl},
-        {"solid header and matching size", facetBytes(2, "solid binary"), Binary},
-        {"solid header, size off by one", facetBytes(2, "solid binary") + "\n", Ascii},
-        {"count with a line feed byte", facetBytes(10), Binary},
-        {"count 0x0a0a0a0a without records", facetBytes(0x0a0a0a0a, "", 0), NotStl},
-        {"ascii with name", "solid cube\nendsolid cube\n", Ascii},
-        {"ascii keyword only", "solid", Ascii},
-        {"solid then line feed", "solid\n", Ascii},
-        {"solid then blank", "solid ", Ascii},
-        {"short keyword", "sol\nid", NotStl},
-        {"upper case", "SOLID x\n", NotStl},
-        {"leading blank", " solid x\n", NotStl},
-        {"byte order mark", "\xEF\xBB\xBFsolid x\n", NotStl},
-        {"empty", "", NotStl},
-    };
-    for (const Case& c : cases) EXPECT_EQ(classify(c.bytes), c.expected) << c.name;
+    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(classify(cases[i].first), cases[i].second) << i;
 }
 
 TEST(Detection, SizesBeyondThirtyTwoBitsUseExactArithmetic) {
-    // A count of 2^32-1 would need 214 GB; a 32-bit product would wrap and
-    // could match a small file.
+    // A count of 2^32-1 needs 214 GB; a 32-bit product would wrap to a small size.
     unsigned char head[84] = {};
     head[80] = head[81] = head[82] = head[83] = 0xFF;
     const std::uint64_t exact = 84 + 50 * std::uint64_t{0xFFFFFFFF};
@@ -71,73 +48,21 @@ TEST(Detection, SizesBeyondThirtyTwoBitsUseExactArithmetic) {
     EXPECT_EQ(classifyStl(head, 84, exact & 0xFFFFFFFF), NotStl);
 }
 
-TEST(BinaryParser, DecodesCornersInRecordOrderAndIgnoresNormalAndAttribute) {
-    const std::vector<float> corners = {1, 2, 3, 4, 5, 6, 7, 8, 9, -1, -2, -3, 0.5f, 1e30f, -0.0f, 10, 11, 12};
+TEST(BinaryParser, CopiesCornersBitForBitAndIgnoresNormalAndAttribute) {
+    const std::uint32_t patterns[18] = {0x7FC00000, 0xFFC00001, 0x7F800000, 0xFF800000, 0x00000001, 0x80000000,
+                                        0x7F7FFFFF, 0x7FA00000, 0x3F800000, 0x40000000, 0xBF800000, 0x3F000000,
+                                        0x7149F2CA, 0x41200000, 0x41300000, 0x41400000, 0xC0400000, 0x00000000};
+    std::vector<float> corners(18);
+    std::memcpy(corners.data(), patterns, sizeof patterns);
     for (unsigned char filler : {0x00, 0x7F, 0xFF}) {
         const std::string bytes = binaryStl(corners, filler);
         StlPointList list;
         parseBinaryStl(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), list);
         ASSERT_EQ(list.size(), 6u);
         for (std::size_t i = 0; i < list.size(); ++i) {
-            EXPECT_EQ(std::memcmp(&list[i].x, &corners[3 * i], 12), 0) << i;
+            EXPECT_EQ(std::memcmp(&list[i].x, &patterns[3 * i], 12), 0) << i;
             EXPECT_EQ(list[i].reserved, 0u);
         }
-    }
-}
-
-TEST(BinaryParser, TruncatedDataDecodesCompleteRecordsOnly) {
-    const std::vector<float> corners(27, 1.0f);
-    const std::string bytes = binaryStl(corners);
-    for (std::size_t size : {std::size_t{0}, std::size_t{83}, std::size_t{84}, std::size_t{133},
-                             std::size_t{134}, std::size_t{183}, bytes.size()}) {
-        StlPointList list;
-        parseBinaryStl(reinterpret_cast<const unsigned char*>(bytes.data()), size, list);
-        const std::size_t complete = size < 84 ? 0 : (size - 84) / 50;
-        EXPECT_EQ(list.size(), 3 * complete) << size;
-    }
-}
-
-TEST(BinaryParser, NanAndInfinityAreCopiedBitForBit) {
-    std::vector<float> corners(9);
-    const std::uint32_t patterns[9] = {0x7FC00000, 0xFFC00001, 0x7F800000, 0xFF800000, 0x00000001,
-                                       0x80000000, 0x7F7FFFFF, 0x7FA00000, 0x3F800000};
-    std::memcpy(corners.data(), patterns, sizeof patterns);
-    const std::string bytes = binaryStl(corners);
-    StlPointList list;
-    parseBinaryStl(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), list);
-    ASSERT_EQ(list.size(), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(std::memcmp(&list[i].x, &patterns[3 * i], 12), 0);
-}
-
-TEST(ReadStlFile, PrintsOneLinePerStageAndReportsOpenFailure) {
-    TempDir dir;
-    const std::vector<float> corners = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-    writeFile(dir / "binary.stl", binaryStl(corners));
-    writeFile(dir / "empty.stl", "");
-    writeFile(dir / "text.txt", "hello\n");
-    writeFile(dir / "zero.stl", facetBytes(0, "solid"));
-    struct Case {
-        std::string name;
-        std::int32_t result;
-        std::string transcript;
-        std::size_t points;
-    };
-    const Case cases[] = {
-        {"binary.stl", 1, "it binary_stl !!\nRead binary file success!\n", 3},
-        {"empty.stl", 1, "it not stl data...\n", 0},
-        {"text.txt", 1, "it not stl data...\n", 0},
-        {"zero.stl", 1, "it binary_stl !!\nRead binary file success!\n", 0},
-        {"missing.stl", 0, "I/O fail\n", 0},
-        {"", 0, "I/O fail\n", 0},  // the directory itself
-    };
-    for (const Case& c : cases) {
-        StlPointList list(5);  // stale content must be dropped
-        std::int32_t result = -1;
-        const std::string out = captureStdout(
-            [&] { result = readStlFile(list, testing_support::widePath(dir / c.name)); });
-        EXPECT_EQ(result, c.result) << c.name;
-        EXPECT_EQ(out, c.transcript) << c.name;
-        EXPECT_EQ(list.size(), c.points) << c.name;
     }
 }
 
@@ -150,38 +75,27 @@ TEST(BinaryReader, ReadsLargeFilesBlockByBlockUpToTheDeclaredOrCompleteRecords) 
         corners.insert(corners.end(), {float(i), float(i) + 0.5f, -float(i)});
     }
     const std::string full = binaryStl(corners);
-    const auto withCount = [](std::string bytes, std::uint32_t count) {
-        for (int i = 0; i < 4; ++i) bytes[80 + i] = static_cast<char>((count >> (8 * i)) & 0xFF);
-        return bytes;
-    };
-    struct Case {
-        const char* name;
-        std::string bytes;
-        std::size_t records;
-    };
-    const Case cases[] = {
-        {"whole file", full, Facets},
-        {"cut in a record at a block edge", full.substr(0, 84 + 50 * 4096 + 25), 4096},
-        {"cut after a whole record", full.substr(0, 84 + 50 * 9000), 9000},
-        {"count larger than the records", withCount(full, 3 * Facets), Facets},
-        {"count smaller than the records", withCount(full, 5000), 5000},
-        {"header only", full.substr(0, 84), 0},
-        {"shorter than the header", full.substr(0, 50), 0},
+    const std::pair<std::string, std::size_t> cases[] = {
+        {full, Facets},
+        {full.substr(0, 84 + 50 * 4096 + 25), 4096},  // cut in a record at a block edge
+        {full.substr(0, 84 + 50 * 9000), 9000},
+        {withFacetCount(full, 3 * Facets), Facets},
+        {withFacetCount(full, 5000), 5000},
+        {full.substr(0, 84), 0},
+        {full.substr(0, 50), 0},
     };
     TempDir dir;
-    for (const Case& c : cases) {
-        writeFile(dir / "in.stl", c.bytes);
+    for (const auto& [bytes, records] : cases) {
+        SCOPED_TRACE(bytes.size());
+        writeFile(dir / "in.stl", bytes);
         StlPointList list(2, StlPoint{7, 7, 7, 0});  // the reader appends
-        const std::string out =
-            captureStdout([&] { readBinaryStl(list, testing_support::widePath(dir / "in.stl")); });
-        EXPECT_EQ(out, "Read binary file success!\n") << c.name;
-        ASSERT_EQ(list.size(), 2 + 3 * c.records) << c.name;
-        EXPECT_EQ(list[1].x, 7.0f) << c.name;
-        for (std::size_t k = 0; k < 3 * c.records; ++k) {
+        EXPECT_EQ(captureStdout([&] { readBinaryStl(list, widePath(dir / "in.stl")); }), "Read binary file success!\n");
+        ASSERT_EQ(list.size(), 2 + 3 * records);
+        EXPECT_EQ(list[1].x, 7.0f);
+        for (std::size_t k = 0; k < 3 * records; ++k) {
             const StlPoint& p = list[2 + k];
-            ASSERT_TRUE(p.x == float(k) && p.y == float(k) + 0.5f && p.z == -float(k) &&
-                        p.reserved == 0)
-                << c.name << ", corner " << k;
+            ASSERT_TRUE(p.x == float(k) && p.y == float(k) + 0.5f && p.z == -float(k) && p.reserved == 0)
+                << "corner " << k;
         }
     }
 }

@@ -98,4 +98,16 @@ std::wstring widePath(const std::filesystem::path& path) {
     return wide;
 }
 
+std::string withFacetCount(std::string file, std::uint32_t count) {
+    for (int i = 0; i < 4; ++i) file[80 + i] = static_cast<char>((count >> (8 * i)) & 0xFF);
+    return file;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) result.push_back(line);
+    return result;
+}
+
 }  // namespace testing_support

@@ -33,6 +33,12 @@ std::string captureStdout(const std::function<void()>& action);
 // header and the stored normals and attribute words set to `filler`.
 std::string binaryStl(const std::vector<float>& corners, unsigned char filler = 0);
 
+// `file` with the facet count at bytes 80..83 replaced by `count`.
+std::string withFacetCount(std::string file, std::uint32_t count);
+
+// The lines of `text`, without their line feeds.
+std::vector<std::string> lines(const std::string& text);
+
 // The wide path of a filesystem path (as a host would pass it).
 std::wstring widePath(const std::filesystem::path& path);
 
