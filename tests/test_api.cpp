@@ -87,6 +87,13 @@ TEST_F(ApiTest, MissingInputAndUnwritableOutput) {
         EXPECT_EQ(call.result, 1);
         EXPECT_EQ(call.transcript, expected);
     }
+    // Null paths name no file: no crash, the same results.
+    int result = -1;
+    EXPECT_EQ(captureStdout([&] { result = library().plain(nullptr, nullptr, 1); }), "I/O fail\n");
+    EXPECT_EQ(result, 0);
+    const std::wstring in = testing_support::widePath(tetra);
+    EXPECT_EQ(captureStdout([&] { result = library().plain(in.c_str(), nullptr, 1); }), expected);
+    EXPECT_EQ(result, 1);
 }
 
 TEST_F(ApiTest, InputsWithoutAFacetGiveAnEmptySolid) {
