@@ -35,18 +35,22 @@ std::uint64_t unseededCellHash(std::int32_t a, std::int32_t b, std::int32_t c) {
 
 constexpr std::uint64_t FixedEdgeMultiplier = 0x9E3779B97F4A7C15ull;
 
-}  // namespace
+// Every corner within the tolerance (1e-6 per axis) of one point.
 
 WeldInput cornersNearOnePoint(std::int32_t cornerCount) {
     const float centre[3] = {0.3f, -0.7f, 0.11f};
     return {"near_one_point", jitteredCorners(cornerCount, centre, 1e-6, 11)};
 }
 
+// Every corner within 2e-6 of a point where cells of every size meet, so
+// every vertex's box reaches into eight cells.
 WeldInput cornersAroundCellCorner(std::int32_t cornerCount) {
     const float centre[3] = {0.5f, 0.5f, 0.5f};
     return {"around_cell_corner", jitteredCorners(cornerCount, centre, 2e-6, 12)};
 }
 
+// Corners on the plane x = 0.5 (a cell boundary) on a lattice 2^-18 apart,
+// itself on cell boundaries: distinct vertices, each entered in several cells.
 WeldInput cornersOnCellBoundaryPlane(std::int32_t cornerCount) {
     // Each lattice point is used by three corners, in random order.
     const std::int32_t pointCount = std::max(1, cornerCount / 3);
@@ -87,6 +91,8 @@ WeldInput cornersCollidingInFixedHash(std::int32_t cornerCount) {
     return input;
 }
 
+}  // namespace
+
 std::vector<WeldInput> weldWorstCases(std::int32_t cornerCount) {
     std::vector<WeldInput> cases;
     cases.push_back(cornersNearOnePoint(cornerCount));
@@ -96,6 +102,9 @@ std::vector<WeldInput> weldWorstCases(std::int32_t cornerCount) {
     return cases;
 }
 
+namespace {
+
+// Faces alternating in direction on the edge 0-1, third corners cycling.
 SubdivisionInput facesOnOneEdge(std::int32_t faceCount) {
     constexpr std::int32_t Apexes = 4096;
     SubdivisionInput input{"faces_on_one_edge", {}};
@@ -115,6 +124,7 @@ SubdivisionInput facesOnOneEdge(std::int32_t faceCount) {
     return input;
 }
 
+// No slot ever finds a partner.
 SubdivisionInput repeatedTriangle(std::int32_t faceCount) {
     SubdivisionInput input{"repeated_triangle", {}};
     input.mesh.vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0};
@@ -158,6 +168,8 @@ SubdivisionInput edgesCollidingInFixedHash(std::int32_t faceCount) {
     }
     return input;
 }
+
+}  // namespace
 
 std::vector<SubdivisionInput> subdivisionWorstCases(std::int32_t faceCount) {
     std::vector<SubdivisionInput> cases;

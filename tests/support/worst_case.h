@@ -20,20 +20,8 @@ struct WeldInput {
     std::int32_t cornerCount() const { return static_cast<std::int32_t>(corners.size() / 3); }
 };
 
-// Every corner within the tolerance (1e-6 per axis) of one point.
-WeldInput cornersNearOnePoint(std::int32_t cornerCount);
-// Every corner within 2e-6 of a point where cells of every size meet, so
-// every vertex's box reaches into eight cells.
-WeldInput cornersAroundCellCorner(std::int32_t cornerCount);
-// Corners on the plane x = 0.5 (a cell boundary) on a lattice 2^-18 apart,
-// itself on cell boundaries: distinct vertices, each entered in several
-// cells, hundreds to a cell.
-WeldInput cornersOnCellBoundaryPlane(std::int32_t cornerCount);
-// Distinct points of a lattice, one per cell, whose cells all land in the
-// first 1/16 of the table under the welding's hash without a per-call seed
-// (2^-14 cells).
-WeldInput cornersCollidingInFixedHash(std::int32_t cornerCount);
-
+// Corners near one point, around a point where cells of every size meet, on a
+// cell boundary plane, and one per cell colliding in a fixed (unseeded) hash.
 std::vector<WeldInput> weldWorstCases(std::int32_t cornerCount);
 
 // A mesh for one subdivision iteration.
@@ -42,17 +30,8 @@ struct SubdivisionInput {
     Mesh mesh;
 };
 
-// `faceCount` faces on the edge 0-1, alternating in direction, their third
-// corners cycling through a few thousand vertices.
-SubdivisionInput facesOnOneEdge(std::int32_t faceCount);
-// One triangle repeated `faceCount` times, all the same way round: no slot
-// ever finds a partner.
-SubdivisionInput repeatedTriangle(std::int32_t faceCount);
-// `faceCount` faces (lo, hi, hi) over 50000 vertices whose edges {lo, hi}
-// all land in the first 1/512 of the edge table under the multiplicative
-// hash without a per-call multiplier.
-SubdivisionInput edgesCollidingInFixedHash(std::int32_t faceCount);
-
+// Faces on one edge in both directions, one triangle repeated the same way
+// round, and edges colliding in a fixed (unseeded) multiplicative hash.
 std::vector<SubdivisionInput> subdivisionWorstCases(std::int32_t faceCount);
 
 }  // namespace testing_support
