@@ -7,6 +7,7 @@
 
 #include "common/arrays.h"
 #include "subdivision/subdivision.h"
+#include "subdivide_once.h"
 #include "support/literal_subdivision.h"
 #include "support/meshes.h"
 
@@ -40,33 +41,20 @@ Mesh collapsedFaces() {
     return mesh;
 }
 
-void runOneIteration(benchmark::State& state, const Mesh& mesh) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        testing_support::StageMesh stage(mesh);
-        state.ResumeTiming();
-        stlrefine::subdivideMesh(1, stage.vertexComponents, stage.vertices, stage.faceComponents,
-                                 stage.faces);
-        benchmark::DoNotOptimize(stage.faces.get());
-        benchmark::ClobberMemory();
-    }
-    state.counters["faces"] = static_cast<double>(mesh.faceCount());
-}
-
 void BM_SubdivideTorusCoherent(benchmark::State& state) {
-    runOneIteration(state, benchTorus(false));
+    timeOneIteration(state, benchTorus(false));
 }
 BENCHMARK(BM_SubdivideTorusCoherent)->Unit(benchmark::kMillisecond);
 
 void BM_SubdivideTorusShuffled(benchmark::State& state) {
-    runOneIteration(state, benchTorus(true));
+    timeOneIteration(state, benchTorus(true));
 }
 BENCHMARK(BM_SubdivideTorusShuffled)->Unit(benchmark::kMillisecond);
 
-void BM_SubdivideSharedEdgeFan(benchmark::State& state) { runOneIteration(state, sharedEdgeFan()); }
+void BM_SubdivideSharedEdgeFan(benchmark::State& state) { timeOneIteration(state, sharedEdgeFan()); }
 BENCHMARK(BM_SubdivideSharedEdgeFan)->Unit(benchmark::kMillisecond);
 
-void BM_SubdivideCollapsedFaces(benchmark::State& state) { runOneIteration(state, collapsedFaces()); }
+void BM_SubdivideCollapsedFaces(benchmark::State& state) { timeOneIteration(state, collapsedFaces()); }
 BENCHMARK(BM_SubdivideCollapsedFaces)->Unit(benchmark::kMillisecond);
 
 // The literal scan, shuffled tori of 2 * n * n faces: time grows with the
@@ -85,7 +73,7 @@ BENCHMARK(BM_LiteralScanShuffledTorus)->Arg(20)->Arg(40)->Arg(80)->Unit(benchmar
 // The stage on the same small meshes, for comparison.
 void BM_SubdivideShuffledTorus(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
-    runOneIteration(state, testing_support::shuffledFaces(testing_support::torus(n, n), 1));
+    timeOneIteration(state, testing_support::shuffledFaces(testing_support::torus(n, n), 1));
 }
 BENCHMARK(BM_SubdivideShuffledTorus)->Arg(20)->Arg(40)->Arg(80)->Unit(benchmark::kMillisecond);
 

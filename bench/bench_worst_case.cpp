@@ -12,6 +12,7 @@
 #include "common/arrays.h"
 #include "mesh/mesh.h"
 #include "subdivision/subdivision.h"
+#include "subdivide_once.h"
 #include "support/worst_case.h"
 
 namespace {
@@ -37,15 +38,7 @@ void weld(benchmark::State& state, const WeldInput& input) {
 
 void subdivide(benchmark::State& state, const SubdivisionInput& input) {
     const testing_support::Mesh& mesh = input.mesh;
-    for (auto _ : state) {
-        state.PauseTiming();
-        testing_support::StageMesh stage(mesh);
-        state.ResumeTiming();
-        stlrefine::subdivideMesh(1, stage.vertexComponents, stage.vertices, stage.faceComponents,
-                                 stage.faces);
-        benchmark::DoNotOptimize(stage.faces.get());
-    }
-    state.counters["faces"] = mesh.faceCount();
+    timeOneIteration(state, mesh);
     state.counters["per_face"] = benchmark::Counter(
         mesh.faceCount(), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
