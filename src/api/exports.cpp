@@ -1,32 +1,20 @@
-// The library's whole public surface. Nothing may escape into the host: every
-// exception ends the call with one line on standard output and result 0.
-#include <exception>
-#include <new>
-#include <string>
+// The library's whole public surface: two C functions over the pipeline.
+#include <string_view>
 
 #include "api/pipeline.h"
-#include "common/console.h"
 #include "stlrefine.h"
 
 namespace {
 
-int runGuarded(const wchar_t* inputPath, const wchar_t* outputPath, int iterations,
-               const float* heightThreshold) noexcept {
-    try {
-        return stlrefine::runPipeline(inputPath, outputPath, iterations, heightThreshold);
-    } catch (const std::bad_alloc&) {
-        try {
-            stlrefine::printLine("error: out of memory, mesh not refined");
-        } catch (...) {
-        }
-    } catch (const std::exception& error) {
-        try {
-            stlrefine::printLine(std::string("error: ") + error.what() + ", mesh not refined");
-        } catch (...) {
-        }
-    } catch (...) {
-    }
-    return 0;
+int refineForHost(const wchar_t* inputPath, const wchar_t* outputPath, int iterations,
+                  std::optional<float> heightThreshold) noexcept {
+    // A null path names no file: it fails to open like any missing file.
+    stlrefine::RefineRequest request;
+    request.inputPath = inputPath ? std::wstring_view(inputPath) : std::wstring_view();
+    request.outputPath = outputPath ? std::wstring_view(outputPath) : std::wstring_view();
+    request.iterations = iterations;
+    request.heightThreshold = heightThreshold;
+    return stlrefine::refine(request).result();
 }
 
 }  // namespace
@@ -42,14 +30,14 @@ extern "C" {
 
 STLREFINE_API int STLREFINE_CALL subdivision_noWeight(const wchar_t* inputPath,
                                                       const wchar_t* outputPath, int iterations) {
-    return runGuarded(inputPath, outputPath, iterations, nullptr);
+    return refineForHost(inputPath, outputPath, iterations, std::nullopt);
 }
 
 STLREFINE_API int STLREFINE_CALL subdivision_noWeight_heightDetect(const wchar_t* inputPath,
                                                                    const wchar_t* outputPath,
                                                                    int iterations,
                                                                    float heightThreshold) {
-    return runGuarded(inputPath, outputPath, iterations, &heightThreshold);
+    return refineForHost(inputPath, outputPath, iterations, heightThreshold);
 }
 
 }  // extern "C"

@@ -1,111 +1,170 @@
 #include "api/pipeline.h"
 
+#include <algorithm>
 #include <climits>
-#include <cstring>
-#include <memory>
+#include <exception>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "common/console.h"
+#include "api/console.h"
 #include "mesh/mesh.h"
-#include "stl/stl.h"
+#include "platform/platform.h"
 #include "subdivision/subdivision.h"
 
 namespace stlrefine {
 
 namespace {
 
-// Turns the list into the flat corner array (x, y, z per corner) in the
-// list's own storage, so that no second array of corners is allocated and
-// filled: each point's coordinates move down over the `reserved` words before
-// them. Corner i goes to byte 12i and point i lies at byte 16i, so no point is
-// overwritten before it is moved. From here on the storage holds floats: the
-// list is never read as points again, only reused as float storage or
-// released.
-float* flattenInPlace(StlPointList& points) {
-    auto* bytes = reinterpret_cast<unsigned char*>(points.data());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        float xyz[3];
-        std::memcpy(xyz, bytes + 16 * i, sizeof xyz);
-        std::memcpy(bytes + 12 * i, xyz, sizeof xyz);
+// Faces per block on the way out: normals and corners of a block (48 bytes
+// a face) stay in the cache between their computation and their text, and
+// no array of the whole output is ever made.
+constexpr std::int32_t FacesPerBlock = 1024;
+
+const char* detectionLine(StlType type) {
+    switch (type) {
+        case Binary: return "it binary_stl !!";
+        case Ascii: return "it ascii_stl";
+        default: return "it not stl data...";
     }
-    return reinterpret_cast<float*>(bytes);
 }
 
-}  // namespace
+// Computes the normals and corners of the final mesh block by block and
+// hands them to the writer. False once a write has failed.
+bool writeMesh(StlWriter& writer, const float* vertices, const std::int32_t* faces,
+               std::int32_t faceCount) {
+    std::vector<float> normals(3 * std::size_t{FacesPerBlock});
+    std::vector<float> corners(9 * std::size_t{FacesPerBlock});
+    for (std::int32_t first = 0; first < faceCount; first += FacesPerBlock) {
+        const std::int32_t count = std::min(FacesPerBlock, faceCount - first);
+        const std::int32_t* block = faces + 3 * static_cast<std::size_t>(first);
+        computeFaceNormals(vertices, block, count, normals.data());
+        expandFacets(vertices, block, count, corners.data());
+        if (!writer.writeFacets(corners.data(), normals.data(), static_cast<std::size_t>(count))) {
+            return false;
+        }
+    }
+    return writer.finish();
+}
 
-std::int32_t runPipeline(const wchar_t* inputPath, const wchar_t* outputPath,
-                         std::int32_t iterations, const float* heightThreshold) {
-    // A null path names no file: it fails to open like any missing file.
-    std::wstring path = inputPath ? std::wstring(inputPath) : std::wstring();
-
+void run(const RefineRequest& request, const Console& console, RefineReport& report) {
+    platform::InputFile input;
+    if (!input.open(request.inputPath)) {
+        console.line("I/O fail");
+        report.outcome = RefineOutcome::InputNotOpened;
+        report.reason = input.error();
+        return;
+    }
     StlPointList points;
-    if (readStlFile(points, path) == 0) return 0;
+    const StlRead read = readStlFile(input, points);
+    input.close();
+    report.detected = read.detected;
+    report.inputType = read.type;
+    if (read.detected) console.line(detectionLine(read.type));
+    if (read.failed) {
+        report.outcome = RefineOutcome::InputNotRead;
+        report.reason = input.error();
+        console.line("error: cannot read " + platform::displayPath(request.inputPath) + ": " +
+                     report.reason + ", mesh not refined");
+        return;
+    }
+    if (read.type == Binary) console.line("Read binary file success!");
+    if (read.type == Ascii && read.asciiEndReached) console.line("Read ascii data success!");
 
     // Counts travel as signed 32-bit integers; a mesh beyond that range is
     // refused rather than silently truncated.
-    if (points.size() > static_cast<std::size_t>(INT32_MAX / 3)) {
-        throw std::length_error("mesh too large");
-    }
-    const auto cornerCount = static_cast<std::int32_t>(points.size());
-    float* const corners = flattenInPlace(points);
+    if (points.size() / 3 > static_cast<std::size_t>(INT32_MAX / 3)) throw std::length_error("mesh too large");
+    const auto cornerCount = static_cast<std::int32_t>(points.size() / 3);
+    report.cornersRead = cornerCount;
 
-    printLine("start subdivision sorting");
+    console.line("start subdivision sorting");
     VertexArray vertexArray;
     FaceIndexArray faceIndexArray;
     std::int32_t vertexCount = 0;
     std::int32_t faceCount = 0;
-    weldVertices(corners, cornerCount, vertexArray, vertexCount, faceIndexArray, faceCount);
-    printLine("subdivision sorting success!");
-    printLine("total points before: ", vertexCount);
-    printLine("total face before: ", faceCount);
+    weldVertices(points.data(), cornerCount, vertexArray, vertexCount, faceIndexArray, faceCount);
+    StlPointList().swap(points);  // the corners live on in the welded mesh
+    console.line("subdivision sorting success!");
+    console.line("total points before: ", vertexCount);
+    console.line("total face before: ", faceCount);
+    report.facetsIn = faceCount;
 
-    // A mesh that an iteration refines outgrows the list's storage (see
-    // below): release it before refining.
-    if (iterations > 0 && vertexCount <= IterationVertexLimit) StlPointList().swap(points);
-
+    // The subdivision stages count components: three per vertex and per face.
     vertexCount *= 3;
     faceCount *= 3;
-    printLine("start doing subdivision...");
-    if (heightThreshold) {
-        subdivideMeshHeightLimited(iterations, vertexCount, vertexArray, faceCount, faceIndexArray,
-                                   *heightThreshold);
+    console.line("start doing subdivision...");
+    std::vector<float> heights;
+    if (request.heightThreshold) {
+        report.iterationsRun = subdivideMeshHeightLimited(request.iterations, vertexCount, vertexArray,
+                                                          faceCount, faceIndexArray,
+                                                          *request.heightThreshold, heights);
+        report.stoppedByHeight = heights.size() > static_cast<std::size_t>(report.iterationsRun);
     } else {
-        subdivideMesh(iterations, vertexCount, vertexArray, faceCount, faceIndexArray);
+        report.iterationsRun =
+            subdivideMesh(request.iterations, vertexCount, vertexArray, faceCount, faceIndexArray);
     }
+    report.stoppedAtVertexLimit = report.iterationsRun < request.iterations && !report.stoppedByHeight;
+    for (const float height : heights) console.line("-------max hight in triangles: ", height, "------");
     vertexCount /= 3;
     faceCount /= 3;
-    printLine("doing subdivision success!");
-    printLine("total points after: ", vertexCount);
-    printLine("total face after: ", faceCount);
+    console.line("doing subdivision success!");
+    console.line("total points after: ", vertexCount);
+    console.line("total face after: ", faceCount);
+    report.facetsOut = faceCount;
 
-    // The output arrays take 48 bytes per face, nine floats of corners and
-    // three of normal: exactly the size of the list for the same faces. So
-    // unless the mesh was refined, they go into the list's storage, whose
-    // pages are already in memory, instead of into fresh ones. (The corners
-    // in it were consumed by the welding.)
-    const std::size_t faces = static_cast<std::size_t>(faceCount);
-    std::unique_ptr<float[]> ownStorage;
-    float* facetCorners;
-    if (12 * faces * sizeof(float) <= points.capacity() * sizeof(StlPoint)) {
-        facetCorners = reinterpret_cast<float*>(points.data());
-    } else {
-        StlPointList().swap(points);
-        ownStorage = allocateArray<float>(12 * faces);
-        facetCorners = ownStorage.get();
+    console.line("start output ascii stl file...");
+    const platform::OutputFile::Mode mode = request.format == StlFormat::Ascii
+                                                ? platform::OutputFile::Mode::Text
+                                                : platform::OutputFile::Mode::Binary;
+    platform::OutputFile output;
+    if (!output.open(request.outputPath, mode)) {
+        // The caller learns this from the transcript (and the command line
+        // from the report); the call itself still counts as done.
+        console.line("- Error, unable open file to save");
+        console.line("output ascii stl file success");
+        console.line("subdivision triangle done!!");
+        report.outcome = RefineOutcome::OutputNotOpened;
+        report.reason = output.error();
+        return;
     }
-    float* const normals = facetCorners + 9 * faces;
-    computeFaceNormals(vertexArray.get(), faceIndexArray.get(), faceCount, normals);
-    expandFacets(vertexArray.get(), faceIndexArray.get(), faceCount, facetCorners);
-    vertexArray.reset();
-    faceIndexArray.reset();
+    StlWriter writer(output, request.format, static_cast<std::uint32_t>(faceCount));
+    if (!writeMesh(writer, vertexArray.get(), faceIndexArray.get(), faceCount) || !output.commit()) {
+        report.outcome = RefineOutcome::OutputNotWritten;
+        report.reason = output.error();
+        console.line("error: cannot write " + platform::displayPath(request.outputPath) + ": " +
+                     report.reason + ", mesh not saved");
+        return;
+    }
+    console.line("stl file: output success!!");
+    console.line("output ascii stl file success");
+    console.line("subdivision triangle done!!");
+    report.outcome = RefineOutcome::Written;
+}
 
-    printLine("start output ascii stl file...");
-    path = outputPath ? std::wstring(outputPath) : std::wstring();
-    writeAsciiStl(path, facetCorners, 3 * faceCount, normals);
-    printLine("output ascii stl file success");
-    printLine("subdivision triangle done!!");
-    return 1;
+}  // namespace
+
+RefineReport refine(const RefineRequest& request) noexcept {
+    RefineReport report;
+    const Console console(request.printProgress);
+    try {
+        run(request, console, report);
+        return report;
+    } catch (const std::bad_alloc&) {
+        report.reason = "out of memory";
+    } catch (const std::exception& error) {
+        report.reason = error.what();
+    } catch (...) {
+        report.reason = "unexpected failure";
+    }
+    // Whatever the call had opened is closed, and a partial output removed,
+    // by the time the exception gets here.
+    report.outcome = RefineOutcome::Failed;
+    try {
+        console.line("error: " + report.reason + ", mesh not refined");
+    } catch (...) {
+    }
+    return report;
 }
 
 }  // namespace stlrefine

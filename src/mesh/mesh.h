@@ -20,23 +20,15 @@ void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& v
                   std::int32_t& vertexCount, FaceIndexArray& faceIndexArray,
                   std::int32_t& faceCount);
 
-// Unit normal of every face: cross product of (P1 - P0) and (P2 - P0),
-// divided by its length, all in single precision, with no guard against
-// zero length (degenerate faces give NaN).
-void computeFaceNormals(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
-                        const std::int32_t& faceCount, NormalArray& normalArray);
-
-// The same into caller memory: three floats per face at `normals`.
+// Unit normal of each of `faceCount` faces into `normals` (three floats per
+// face): the cross product of (P1 - P0) and (P2 - P0) divided by its length,
+// all in single precision, with no guard against zero length (a degenerate
+// face gets NaN).
 void computeFaceNormals(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
                         float* normals);
 
-// Scales (v[0], v[1], v[2]) to unit length in place.
-void normalizeVector(float* v);
-
-// The three corners of every face, nine floats per face.
-FacetCornerArray expandFacets(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
-                              const std::int32_t& faceCount);
-// The same into caller memory: nine floats per face at `facetCorners`.
+// The three corners of each of `faceCount` faces into `facetCorners` (nine
+// floats per face, in the order of the face's indices).
 void expandFacets(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
                   float* facetCorners);
 

@@ -9,6 +9,9 @@
 
 namespace stlrefine {
 
+namespace {
+
+// Scales (v[0], v[1], v[2]) to unit length in place.
 void normalizeVector(float* v) {
     const float squares = (v[0] * v[0] + v[1] * v[1]) + v[2] * v[2];
     const float length = std::sqrt(squares);
@@ -17,6 +20,8 @@ void normalizeVector(float* v) {
     v[1] = v[1] / length;
     v[2] = v[2] / length;
 }
+
+}  // namespace
 
 void computeFaceNormals(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
                         float* normals) {
@@ -34,12 +39,6 @@ void computeFaceNormals(const float* vertices, const std::int32_t* faces, std::i
     }
 }
 
-void computeFaceNormals(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
-                        const std::int32_t& faceCount, NormalArray& normalArray) {
-    normalArray = allocateArray<float>(3 * static_cast<std::size_t>(faceCount));
-    computeFaceNormals(vertexArray.get(), faceIndexArray.get(), faceCount, normalArray.get());
-}
-
 void expandFacets(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
                   float* facetCorners) {
     const std::size_t cornerCount = 3 * static_cast<std::size_t>(faceCount);
@@ -50,13 +49,6 @@ void expandFacets(const float* vertices, const std::int32_t* faces, std::int32_t
         out[1] = p[1];
         out[2] = p[2];
     }
-}
-
-FacetCornerArray expandFacets(const VertexArray& vertexArray, const FaceIndexArray& faceIndexArray,
-                              const std::int32_t& faceCount) {
-    FacetCornerArray corners = allocateArray<float>(9 * static_cast<std::size_t>(faceCount));
-    expandFacets(vertexArray.get(), faceIndexArray.get(), faceCount, corners.get());
-    return corners;
 }
 
 }  // namespace stlrefine

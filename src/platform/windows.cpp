@@ -1,6 +1,8 @@
 // Files on Windows: opened by their UTF-16 path through the Win32 API, so no
-// name ever passes through a narrow code page. Output is stored in text mode
-// (each line feed as CR LF), translated here rather than by the C runtime.
+// name ever passes through a narrow code page. Text output stores each line
+// feed as CR LF, translated here rather than by the C runtime. The output
+// replaces its target with MoveFileExW once complete. (A symbolic link as
+// output is replaced by the new file here; reparse points are not followed.)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -10,8 +12,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
+#include "common/hash.h"
 #include "platform/platform.h"
 
 namespace stlrefine::platform {
@@ -27,16 +32,17 @@ constexpr std::size_t MaxTransfer = std::size_t{1} << 30;
 // The name handed to CreateFileW. Paths of MAX_PATH characters or more only
 // open in the "\\?\" form, which takes a full path with backslashes only;
 // shorter paths go as they are, relative ones included.
-bool win32Name(const std::wstring& path, std::wstring& name) {
-    if (path.empty() || path.find(L'\0') != std::wstring::npos) return false;
-    if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0) {
+bool win32Name(std::wstring_view path, std::wstring& name) {
+    if (path.empty() || path.find(L'\0') != std::wstring_view::npos) return false;
+    if (path.size() < MAX_PATH || path.substr(0, 4) == L"\\\\?\\") {
         name = path;
         return true;
     }
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    const std::wstring whole(path);
+    const DWORD needed = GetFullPathNameW(whole.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return false;
     std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    const DWORD length = GetFullPathNameW(whole.c_str(), needed, full.data(), nullptr);
     if (length == 0 || length >= needed) return false;
     full.resize(length);
     if (full.compare(0, 2, L"\\\\") == 0) {
@@ -47,42 +53,124 @@ bool win32Name(const std::wstring& path, std::wstring& name) {
     return true;
 }
 
-// Writes all n bytes unless the system refuses; errors are not reported.
-void writeAll(HANDLE handle, const char* data, std::size_t n) {
+// The system's text for an error code, in English whatever the user's
+// language, without the trailing period and line end.
+std::string reasonOf(DWORD error) {
+    char text[512];
+    DWORD length = 0;
+    for (const DWORD language : {DWORD(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), DWORD(0)}) {
+        length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, language, text, sizeof text, nullptr);
+        if (length > 0) break;
+    }
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                          text[length - 1] == '.' || text[length - 1] == ' ')) {
+        --length;
+    }
+    if (length == 0) return "error " + std::to_string(error);
+    return std::string(text, length);
+}
+
+// Appends the UTF-8 form of a UTF-16 path; unpaired surrogates become U+FFFD.
+std::string utf8Of(std::wstring_view path) {
+    std::string out;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        std::uint32_t c = path[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
+            path[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (path[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// Writes all n bytes; false when the system refuses.
+bool writeAll(HANDLE handle, const char* data, std::size_t n) {
     while (n > 0) {
         const auto want = static_cast<DWORD>(std::min(n, MaxTransfer));
         DWORD put = 0;
-        if (!WriteFile(handle, data, want, &put, nullptr) || put == 0) return;
+        if (!WriteFile(handle, data, want, &put, nullptr)) return false;
+        if (put == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
         data += put;
         n -= put;
     }
+    return true;
+}
+
+// A temporary file beside `target` (".out.stl.<random>.tmp"), created
+// exclusively so that it never collides with another call.
+HANDLE createTemporary(const std::wstring& target, std::wstring& name) {
+    const std::size_t slash = target.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
+    const std::wstring base = slash == std::wstring::npos ? target : target.substr(slash + 1);
+    std::uint64_t bits = mixBits(GetTickCount64() ^ reinterpret_cast<std::uintptr_t>(&name) ^
+                                 (std::uint64_t{GetCurrentProcessId()} << 32));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        static constexpr wchar_t Digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+        std::wstring suffix;
+        for (int i = 0; i < 8; ++i, bits /= 36) suffix.push_back(Digits[bits % 36]);
+        name = folder + L"." + base + L"." + suffix + L".tmp";
+        const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, ShareAll, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return handle;
+        bits = mixBits(bits + static_cast<std::uint64_t>(attempt) + 1);
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
 
 InputFile::~InputFile() { close(); }
 
-bool InputFile::open(const std::wstring& path) {
+std::string displayPath(std::wstring_view path) { return utf8Of(path); }
+
+bool InputFile::open(std::wstring_view path) {
     close();
     std::wstring name;
-    if (!win32Name(path, name)) return false;
+    if (!win32Name(path, name)) {
+        error_ = reasonOf(ERROR_INVALID_NAME);
+        return false;
+    }
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all;
     // the attribute check below makes that independent of the file system.
     const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) {
+        error_ = reasonOf(GetLastError());
+        return false;
+    }
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(handle) == FILE_TYPE_DISK &&
         (!GetFileInformationByHandle(handle, &info) ||
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+        error_ = reasonOf(ERROR_DIRECTORY);
         CloseHandle(handle);
         return false;
     }
     handle_ = handle;
+    error_.clear();
     return true;
 }
-
-bool InputFile::isOpen() const { return handle_ != nullptr; }
 
 std::int64_t InputFile::size() const {
     const HANDLE handle = static_cast<HANDLE>(handle_);
@@ -93,21 +181,18 @@ std::int64_t InputFile::size() const {
     return static_cast<std::int64_t>(size.QuadPart);
 }
 
-bool InputFile::seek(std::uint64_t offset) {
-    if (handle_ == nullptr || offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
-    LARGE_INTEGER distance{};
-    distance.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(static_cast<HANDLE>(handle_), distance, nullptr, FILE_BEGIN) != 0;
-}
-
 std::size_t InputFile::read(void* destination, std::size_t n) {
     auto* out = static_cast<unsigned char*>(destination);
     std::size_t done = 0;
-    while (handle_ != nullptr && done < n) {
+    while (handle_ != nullptr && !failed() && done < n) {
         const auto want = static_cast<DWORD>(std::min(n - done, MaxTransfer));
         DWORD got = 0;
-        // A pipe whose writer has gone reports an error instead of end of file.
-        if (!ReadFile(static_cast<HANDLE>(handle_), out + done, want, &got, nullptr) || got == 0) break;
+        if (!ReadFile(static_cast<HANDLE>(handle_), out + done, want, &got, nullptr)) {
+            // A pipe whose writer has gone reports this instead of end of file.
+            if (GetLastError() != ERROR_BROKEN_PIPE) error_ = reasonOf(GetLastError());
+            break;
+        }
+        if (got == 0) break;
         done += got;
     }
     return done;
@@ -118,23 +203,66 @@ void InputFile::close() {
     handle_ = nullptr;
 }
 
-OutputFile::~OutputFile() { close(); }
+OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::open(const std::wstring& path) {
-    close();
-    std::wstring name;
-    if (!win32Name(path, name)) return false;
-    // CREATE_ALWAYS creates the file or truncates an existing one.
-    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, ShareAll, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    handle_ = handle;
+bool OutputFile::fail(const std::string& reason) {
+    if (error_.empty()) error_ = reason;
+    return false;
+}
+
+bool OutputFile::open(std::wstring_view path, Mode mode) {
+    discard();
+    error_.clear();
+    temporary_.clear();
+    mode_ = mode;
+    if (!win32Name(path, target_)) return fail(reasonOf(ERROR_INVALID_NAME));
+    const DWORD attributes = GetFileAttributesW(target_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // A new file is made under a temporary name too, so that a crash
+        // never leaves it half written.
+        const HANDLE handle = createTemporary(target_, temporary_);
+        if (handle == INVALID_HANDLE_VALUE) return fail(reasonOf(GetLastError()));
+        handle_ = handle;
+        return true;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(reasonOf(ERROR_DIRECTORY));
+    // The caller must be allowed to write the file itself (a read-only file
+    // stays as it is), and devices such as NUL are written in place.
+    const HANDLE existing = CreateFileW(target_.c_str(), GENERIC_WRITE, ShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) return fail(reasonOf(GetLastError()));
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool single = GetFileType(existing) == FILE_TYPE_DISK &&
+                        GetFileInformationByHandle(existing, &info) && info.nNumberOfLinks == 1;
+    if (single) {
+        const HANDLE handle = createTemporary(target_, temporary_);
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(existing);
+            handle_ = handle;
+            return true;
+        }
+        temporary_.clear();
+        if (GetLastError() != ERROR_ACCESS_DENIED) {
+            const DWORD error = GetLastError();
+            CloseHandle(existing);
+            return fail(reasonOf(error));
+        }
+    }
+    // Devices, files with several names and files in folders where no new
+    // file can be made: written in place, from an empty file.
+    if (GetFileType(existing) == FILE_TYPE_DISK && !SetEndOfFile(existing)) {
+        const DWORD error = GetLastError();
+        CloseHandle(existing);
+        return fail(reasonOf(error));
+    }
+    handle_ = existing;
     return true;
 }
 
-void OutputFile::write(const char* data, std::size_t n) {
-    if (handle_ == nullptr) return;
+bool OutputFile::write(const char* data, std::size_t n) {
+    if (handle_ == nullptr || !error_.empty()) return false;
     const HANDLE handle = static_cast<HANDLE>(handle_);
+    if (mode_ == Mode::Binary) return writeAll(handle, data, n) || fail(reasonOf(GetLastError()));
     // Text mode: every line feed goes out as CR LF. The text is copied in
     // slices into a fixed buffer that holds a slice even if it is all line
     // feeds, so nothing is allocated once the file is open.
@@ -158,15 +286,55 @@ void OutputFile::write(const char* data, std::size_t n) {
                 ++in;
             }
         }
-        writeAll(handle, buffer, static_cast<std::size_t>(out - buffer));
+        if (!writeAll(handle, buffer, static_cast<std::size_t>(out - buffer))) {
+            return fail(reasonOf(GetLastError()));
+        }
         data += take;
         n -= take;
     }
+    return true;
 }
 
-void OutputFile::close() {
-    if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+bool OutputFile::commit() {
+    if (handle_ == nullptr || !error_.empty()) {
+        discard();
+        return fail(reasonOf(ERROR_INVALID_HANDLE));
+    }
+    const HANDLE handle = static_cast<HANDLE>(handle_);
     handle_ = nullptr;
+    if (!CloseHandle(handle)) {
+        fail(reasonOf(GetLastError()));
+        discard();
+        return false;
+    }
+    if (!temporary_.empty()) {
+        if (!MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            fail(reasonOf(GetLastError()));
+            discard();
+            return false;
+        }
+        temporary_.clear();
+    }
+    return true;
+}
+
+void OutputFile::discard() {
+    if (handle_ != nullptr) {
+        const HANDLE handle = static_cast<HANDLE>(handle_);
+        // In place, the old bytes are gone already: an empty file is better
+        // than a partial mesh that looks complete.
+        if (temporary_.empty() && GetFileType(handle) == FILE_TYPE_DISK) {
+            LARGE_INTEGER start{};
+            SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
+            SetEndOfFile(handle);
+        }
+        CloseHandle(handle);
+        handle_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        DeleteFileW(temporary_.c_str());
+        temporary_.clear();
+    }
 }
 
 }  // namespace stlrefine::platform

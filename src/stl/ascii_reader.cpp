@@ -212,7 +212,7 @@ float parseStlNumber(const char* first, const char* last) {
     return static_cast<float>(parseCDouble(first, last, end));
 }
 
-bool parseAsciiStl(const char* data, std::size_t size, StlPointList& list) {
+bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners) {
     if (size == 0) return false;  // the first line is empty
     const char* const end = data + size;
     // The next NUL at or after the current line; lines before it need no
@@ -223,7 +223,7 @@ bool parseAsciiStl(const char* data, std::size_t size, StlPointList& list) {
     // Facet text takes 50 to 80 bytes per corner in typical files (ours about
     // 58): reserving for 48 saves the copies of regrowth, at the cost of a
     // third of the text's size at most.
-    list.reserve(list.size() + size / 48);
+    corners.reserve(corners.size() + 3 * (size / 48));
 
     const char* line = data;
     for (;;) {
@@ -264,7 +264,7 @@ bool parseAsciiStl(const char* data, std::size_t size, StlPointList& list) {
                     p = tokenEnd(numberEnd, stop);
                 }
             }
-            list.push_back(StlPoint{xyz[0], xyz[1], xyz[2], 0});
+            corners.insert(corners.end(), xyz, xyz + 3);
         }
         if (!feed) return true;  // the last line, with a token and no line feed
         line = feed + 1;

@@ -1,81 +1,100 @@
 // STL input and output.
 //
-// Each reader comes in two layers: a parser over a byte buffer (pure, fast to
-// test and fuzz) and a thin wrapper that reads the file by its wide path and
-// prints the reader's progress line.
+// The parsers work over bytes in memory (pure, fast to test and fuzz); the
+// reader and the writer move those bytes through the files of one call.
+// Nothing here prints: the reader reports what it found, the writer whether
+// it could write, and the pipeline tells the user.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <memory>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace stlrefine {
 
-// One facet corner as read from a file. `reserved` is always zero.
-struct StlPoint {
-    float x;
-    float y;
-    float z;
-    std::uint32_t reserved;
-};
-static_assert(sizeof(StlPoint) == 16, "StlPoint is four 32-bit fields");
-
-// Facet corners in file order, three per facet for a well-formed file.
-using StlPointList = std::vector<StlPoint>;
+// x, y, z of every facet corner, in file order: three corners per facet for
+// a well-formed file.
+using StlPointList = std::vector<float>;
 
 enum StlType : std::int32_t { NotStl = 0, Ascii = 1, Binary = 2 };
 
 // Bytes of a binary STL before the first facet record: 80-byte header and
-// the 32-bit facet count.
+// the 32-bit facet count; then 50 bytes per facet.
 inline constexpr std::size_t BinaryHeaderSize = 84;
 inline constexpr std::size_t BinaryRecordSize = 50;
 
 // --- Reading -------------------------------------------------------------
 
-// Empties `list`, opens `path`, classifies it and has the matching parser fill
-// `list`. Returns 1 when the file opens (whatever it holds), else prints
-// "I/O fail" and returns 0.
-std::int32_t readStlFile(StlPointList& list, std::wstring path);
-
-// Classifies the file at `path` and prints the detection line. A file that
-// cannot be opened is NotStl (and prints "it not stl data...").
-StlType detectStlType(std::wstring path);
-
 // Classification from the file's size and its first bytes (up to 84; fewer
-// when the file is shorter). Binary when the facet count at offset 80 matches
-// the size exactly; else Ascii when it starts with "solid"; else NotStl.
-// Prints nothing.
-StlType classifyStl(const unsigned char* head, std::size_t headSize, std::uint64_t fileSize);
+// when the file is shorter). Binary when the facet count at offset 80
+// matches the size exactly, so binary files whose header begins with
+// "solid" are binary; else Ascii when "solid" stands at the very first byte;
+// else NotStl.
+StlType detectStlType(const unsigned char* head, std::size_t headSize, std::uint64_t fileSize);
 
-// Binary STL: reads the file at `path` in one go, appends three corners per
-// facet and prints "Read binary file success!".
-void readBinaryStl(StlPointList& list, std::wstring path);
-// Decodes the facet records of a binary STL held in `data`. Decodes the facet
-// count of the header, but never more complete records than `size` holds.
-void parseBinaryStl(const unsigned char* data, std::size_t size, StlPointList& list);
+// Appends the three corners of each complete facet record in
+// [records, records + size), at most `maxCount` of them; returns how many
+// records it decoded. The stored normal and the attribute word are not read.
+std::size_t appendBinaryFacets(const unsigned char* records, std::size_t size, std::size_t maxCount,
+                               StlPointList& corners);
 
-// ASCII STL: reads the file at `path`, appends one corner per "vertex" line,
-// and prints "Read ascii data success!" when the file's last line has a token
-// and no line feed after it.
-void readAsciiStl(StlPointList& list, std::wstring path);
-// Parses ASCII STL text; returns true when the parse reached the end of the
-// data on a last line that has a token and no line feed after it (the case in
-// which the success line is printed).
-bool parseAsciiStl(const char* data, std::size_t size, StlPointList& list);
+// Appends one corner per "vertex" line of ASCII STL text. Returns true when
+// the parse reached the end of the text on a last line that has a token and
+// no line feed after it; an empty or blank line ends the parse early.
+bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners);
 
 // atof in the "C" locale, then rounded to float: leading white space, optional
 // sign, decimal or hexadecimal number, inf/infinity/nan; the longest valid
 // prefix counts, no number gives 0. [first, last) is one token.
 float parseStlNumber(const char* first, const char* last);
 
+// What reading a file found.
+struct StlRead {
+    bool detected = false;     // enough was read to classify the file
+    StlType type = NotStl;
+    bool asciiEndReached = false;  // parseAsciiStl's result, for ASCII input
+    bool failed = false;       // a read failed: `input.error()` says why
+};
+
+// Classifies the open file from its first bytes and parses it with the
+// matching parser, reading each byte once (so a pipe works too). A binary
+// file that is shorter than its facet count says gives its complete records.
+StlRead readStlFile(platform::InputFile& input, StlPointList& corners);
+
 // --- Writing -------------------------------------------------------------
 
-// Writes `cornerCount` corners (three per facet) of `facetCorners` with the
-// normals of `normalArray` as an ASCII STL file at `outputPath`, then prints
-// "stl file: output success!!", or "- Error, unable open file to save" when
-// the file cannot be opened.
-void writeAsciiStl(std::wstring outputPath, const float* facetCorners, std::int32_t cornerCount,
-                   const float* normalArray);
+enum class StlFormat { Ascii, Binary };
+
+// Writes facets to an open output as they come, through one buffer, so that
+// a mesh of any size needs no array of its whole text. ASCII numbers are
+// written as a default-formatted float is (six significant digits,
+// independent of the locale); binary records carry the same floats bit for
+// bit. Every call returns false once a write has failed, and nothing more
+// is written then; `output.error()` says why.
+class StlWriter {
+public:
+    // `facetCount` is needed up front by the binary header only.
+    StlWriter(platform::OutputFile& output, StlFormat format, std::uint32_t facetCount);
+    ~StlWriter();
+    StlWriter(const StlWriter&) = delete;
+    StlWriter& operator=(const StlWriter&) = delete;
+
+    // `count` facets: nine floats of corners and three of normal each.
+    bool writeFacets(const float* facetCorners, const float* normals, std::size_t count);
+    // The closing keyword and whatever the buffer still holds.
+    bool finish();
+
+private:
+    struct Text;
+    bool flushWholePages();
+    platform::OutputFile& output_;
+    StlFormat format_;
+    std::unique_ptr<Text> text_;  // ASCII only: the text of recent corners
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+};
 
 }  // namespace stlrefine

@@ -1,7 +1,7 @@
 // Edge pairing of one subdivision iteration.
 //
-// The rule is a scan: each unpaired slot p->q takes the first unpaired q->p
-// slot of a later face. Searching the later faces literally is quadratic, so
+// Each unpaired slot p->q takes the first unpaired q->p slot of a later face,
+// in face order and then edge order. Searching the later faces is quadratic, so
 // the slots are grouped by directed edge instead, each group a list in slot
 // order. Candidates for a slot p->q can only come from the group q->p, and a
 // cursor per group skips entries that can never be a partner again: paired
@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/hash_seed.h"
+#include "common/hash.h"
 #include "subdivision/iteration.h"
 
 namespace stlrefine {
@@ -44,7 +44,7 @@ public:
         const std::uint64_t key = (static_cast<std::uint64_t>(hi) << 32) | lo;
         // Multiply-shift hashing with a multiplier drawn for each call, so
         // that no mesh can be made whose edges all collide (see
-        // common/hash_seed.h).
+        // common/hash.h).
         std::size_t slot = static_cast<std::size_t>((key * multiplier_) >> shift_);
         for (;;) {
             EdgeEntry& entry = entries_[slot];

@@ -1,16 +1,19 @@
 // The iteration loop that refines only while some triangle is taller, along
 // z, than a threshold.
 #include <cstdint>
-#include <string>
 
-#include "common/console.h"
-#include "common/float_format.h"
 #include "subdivision/iteration.h"
 #include "subdivision/subdivision.h"
 
 namespace stlrefine {
 
 namespace {
+
+// A triangle's height is the largest of these and its corners' z minus the
+// smallest: the bounds start here, not at the first corner, so a triangle
+// wholly above 1000 (or below -1000) measures from that bound.
+constexpr float HeightTopStart = -1000.0f;
+constexpr float HeightBottomStart = 1000.0f;
 
 // Height of every face in order, tracking the largest; stops after the first
 // face taller than `threshold`. A NaN z or threshold fails every comparison,
@@ -33,28 +36,23 @@ bool anyFaceTallerThan(const float* vertices, const std::int32_t* faces, std::in
     return false;
 }
 
-void printHeightLine(float height) {
-    char number[MaxFloatTextLength];
-    std::string line = "-------max hight in triangles: ";
-    line.append(number, formatFloat(number, height));
-    line.append("------");
-    printLine(line);
-}
-
 }  // namespace
 
-void subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                                VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                                FaceIndexArray& faceIndexArray, float heightThreshold) {
-    for (std::int32_t done = 0; done < iterations; ++done) {
-        if (vertexComponentCount / 3 > IterationVertexLimit) return;
+std::int32_t subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& vertexComponentCount,
+                                        VertexArray& vertexArray, std::int32_t& faceComponentCount,
+                                        FaceIndexArray& faceIndexArray, float heightThreshold,
+                                        std::vector<float>& heights) {
+    std::int32_t done = 0;
+    for (; done < iterations; ++done) {
+        if (vertexComponentCount / 3 > IterationVertexLimit) break;
         float tallest = 0.0f;
         const bool over = anyFaceTallerThan(vertexArray.get(), faceIndexArray.get(),
                                             faceComponentCount / 3, heightThreshold, tallest);
-        printHeightLine(tallest);
-        if (!over) return;
+        heights.push_back(tallest);
+        if (!over) break;
         subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray);
     }
+    return done;
 }
 
 }  // namespace stlrefine

@@ -65,15 +65,17 @@ void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
     faceComponentCount = static_cast<std::int32_t>(newFaceComponents);
 }
 
-void subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                   VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                   FaceIndexArray& faceIndexArray) {
-    for (std::int32_t done = 0; done < iterations; ++done) {
+std::int32_t subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponentCount,
+                           VertexArray& vertexArray, std::int32_t& faceComponentCount,
+                           FaceIndexArray& faceIndexArray) {
+    std::int32_t done = 0;
+    for (; done < iterations; ++done) {
         // The limit is checked before each iteration only, so the last one
         // may leave the mesh far above it.
-        if (vertexComponentCount / 3 > IterationVertexLimit) return;
+        if (vertexComponentCount / 3 > IterationVertexLimit) break;
         subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray);
     }
+    return done;
 }
 
 }  // namespace stlrefine

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "common/arrays.h"
 
@@ -11,22 +12,24 @@ namespace stlrefine {
 
 // An iteration starts only on a mesh of at most this many vertices.
 inline constexpr std::int32_t IterationVertexLimit = 50000;
-// Starting values of a triangle's highest and lowest z in the height test.
-inline constexpr float HeightTopStart = -1000.0f;
-inline constexpr float HeightBottomStart = 1000.0f;
 
 // Runs up to `iterations` iterations on the caller's mesh. Counts are
 // component counts (three per vertex, three per face). After each iteration
-// the caller's arrays and counts are replaced by the refined ones.
-void subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                   VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                   FaceIndexArray& faceIndexArray);
+// the caller's arrays and counts are replaced by the refined ones. Returns
+// the number of iterations run: fewer than asked when the mesh has passed
+// IterationVertexLimit.
+std::int32_t subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponentCount,
+                           VertexArray& vertexArray, std::int32_t& faceComponentCount,
+                           FaceIndexArray& faceIndexArray);
 
-// As subdivideMesh, but every iteration first measures the z extent of the
-// triangles, prints "-------max hight in triangles: <h>------" and runs only
-// if some triangle is taller than `heightThreshold`.
-void subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                                VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                                FaceIndexArray& faceIndexArray, float heightThreshold);
+// As subdivideMesh, but before each iteration the z extent of the triangles
+// is measured, and the iteration runs only if some triangle is taller than
+// `heightThreshold`. Appends to `heights` the largest height each test met
+// (one entry per test: one more than the iterations run when a test ended
+// the refinement).
+std::int32_t subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& vertexComponentCount,
+                                        VertexArray& vertexArray, std::int32_t& faceComponentCount,
+                                        FaceIndexArray& faceIndexArray, float heightThreshold,
+                                        std::vector<float>& heights);
 
 }  // namespace stlrefine
