@@ -24,7 +24,7 @@ TEST(HostileInputs, MemoryExhaustionEndsTheCallCleanly) {
         {"count 2^32-1: 215 GB", 0xFFFFFFFFu, rlim_t{1} << 30, true},
         {"1 GB of facets", 20'000'000u, rlim_t{512} << 20, true},
         // The reader manages, a later stage runs out.
-        {"200 MB of facets", 4'000'000u, rlim_t{700} << 20, false},
+        {"200 MB of facets", 4'000'000u, rlim_t{400} << 20, false},
     };
     const std::string errorLine = "error: out of memory, mesh not refined";
     TempDir dir;

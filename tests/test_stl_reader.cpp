@@ -19,7 +19,7 @@ std::string facetBytes(std::uint32_t count, const std::string& header = "") {
 }
 
 StlType classify(const std::string& bytes) {
-    return classifyStl(reinterpret_cast<const unsigned char*>(bytes.data()),
+    return detectStlType(reinterpret_cast<const unsigned char*>(bytes.data()),
                        std::min<std::size_t>(bytes.size(), 84), bytes.size());
 }
 
@@ -44,8 +44,8 @@ TEST(Detection, SizesBeyondThirtyTwoBitsUseExactArithmetic) {
     unsigned char head[84] = {};
     head[80] = head[81] = head[82] = head[83] = 0xFF;
     const std::uint64_t exact = 84 + 50 * std::uint64_t{0xFFFFFFFF};
-    EXPECT_EQ(classifyStl(head, 84, exact), Binary);
-    EXPECT_EQ(classifyStl(head, 84, exact & 0xFFFFFFFF), NotStl);
+    EXPECT_EQ(detectStlType(head, 84, exact), Binary);
+    EXPECT_EQ(detectStlType(head, 84, exact & 0xFFFFFFFF), NotStl);
 }
 
 TEST(BinaryParser, CopiesCornersBitForBitAndIgnoresNormalAndAttribute) {
@@ -57,16 +57,15 @@ TEST(BinaryParser, CopiesCornersBitForBitAndIgnoresNormalAndAttribute) {
     for (unsigned char filler : {0x00, 0x7F, 0xFF}) {
         const std::string bytes = binaryStl(corners, filler);
         StlPointList list;
-        parseBinaryStl(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), list);
-        ASSERT_EQ(list.size(), 6u);
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            EXPECT_EQ(std::memcmp(&list[i].x, &patterns[3 * i], 12), 0) << i;
-            EXPECT_EQ(list[i].reserved, 0u);
-        }
+        EXPECT_EQ(appendBinaryFacets(reinterpret_cast<const unsigned char*>(bytes.data()) + 84, bytes.size() - 84,
+                                     2, list),
+                  2u);
+        ASSERT_EQ(list.size(), 18u);
+        EXPECT_EQ(std::memcmp(list.data(), patterns, sizeof patterns), 0);
     }
 }
 
-TEST(BinaryReader, ReadsLargeFilesBlockByBlockUpToTheDeclaredOrCompleteRecords) {
+TEST(BinaryReader, ReadsLargeFilesBlockByBlockAndOnlyCompleteRecords) {
     // 10,000 facets span several read blocks; every corner is distinct, so a
     // record decoded twice, skipped or misplaced at a block edge shows.
     constexpr std::uint32_t Facets = 10000;
@@ -75,27 +74,25 @@ TEST(BinaryReader, ReadsLargeFilesBlockByBlockUpToTheDeclaredOrCompleteRecords) 
         corners.insert(corners.end(), {float(i), float(i) + 0.5f, -float(i)});
     }
     const std::string full = binaryStl(corners);
-    const std::pair<std::string, std::size_t> cases[] = {
-        {full, Facets},
-        {full.substr(0, 84 + 50 * 4096 + 25), 4096},  // cut in a record at a block edge
-        {full.substr(0, 84 + 50 * 9000), 9000},
-        {withFacetCount(full, 3 * Facets), Facets},
-        {withFacetCount(full, 5000), 5000},
-        {full.substr(0, 84), 0},
-        {full.substr(0, 50), 0},
-    };
     TempDir dir;
-    for (const auto& [bytes, records] : cases) {
-        SCOPED_TRACE(bytes.size());
-        writeFile(dir / "in.stl", bytes);
-        StlPointList list(2, StlPoint{7, 7, 7, 0});  // the reader appends
-        EXPECT_EQ(captureStdout([&] { readBinaryStl(list, widePath(dir / "in.stl")); }), "Read binary file success!\n");
-        ASSERT_EQ(list.size(), 2 + 3 * records);
-        EXPECT_EQ(list[1].x, 7.0f);
-        for (std::size_t k = 0; k < 3 * records; ++k) {
-            const StlPoint& p = list[2 + k];
-            ASSERT_TRUE(p.x == float(k) && p.y == float(k) + 0.5f && p.z == -float(k) && p.reserved == 0)
-                << "corner " << k;
-        }
+    writeFile(dir / "in.stl", full);
+    platform::InputFile input;
+    ASSERT_TRUE(input.open(widePath(dir / "in.stl")));
+    StlHead head;
+    ASSERT_TRUE(detectStlFile(input, head));
+    EXPECT_EQ(head.type, Binary);
+    StlPointList list;
+    parseStlFile(input, head, list);
+    EXPECT_FALSE(input.failed());
+    EXPECT_TRUE(list == corners);
+
+    // A file shorter than its count says: the complete records, at most the count.
+    const auto* records = reinterpret_cast<const unsigned char*>(full.data()) + 84;
+    const struct { std::size_t size, maxCount, decoded; } cases[] = {
+        {50 * 4096 + 25, Facets, 4096}, {50 * 3, 2, 2}, {49, 5, 0}, {0, 5, 0}};
+    for (const auto& c : cases) {
+        StlPointList part;
+        EXPECT_EQ(appendBinaryFacets(records, c.size, c.maxCount, part), c.decoded);
+        EXPECT_TRUE(part == std::vector<float>(corners.begin(), corners.begin() + 9 * c.decoded)) << c.size;
     }
 }

@@ -56,21 +56,26 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
         report.reason = input.error();
         return;
     }
+    StlHead head;
+    const bool detected = detectStlFile(input, head);
+    if (detected) {
+        report.detected = true;
+        report.inputType = head.type;
+        console.line(detectionLine(head.type));
+    }
     StlPointList points;
-    const StlRead read = readStlFile(input, points);
+    const bool asciiEndReached = detected && parseStlFile(input, head, points);
+    head = StlHead();  // a pipe's bytes are no longer needed
     input.close();
-    report.detected = read.detected;
-    report.inputType = read.type;
-    if (read.detected) console.line(detectionLine(read.type));
-    if (read.failed) {
+    if (input.failed()) {
         report.outcome = RefineOutcome::InputNotRead;
         report.reason = input.error();
         console.line("error: cannot read " + platform::displayPath(request.inputPath) + ": " +
                      report.reason + ", mesh not refined");
         return;
     }
-    if (read.type == Binary) console.line("Read binary file success!");
-    if (read.type == Ascii && read.asciiEndReached) console.line("Read ascii data success!");
+    if (report.inputType == Binary) console.line("Read binary file success!");
+    if (report.inputType == Ascii && asciiEndReached) console.line("Read ascii data success!");
 
     // Counts travel as signed 32-bit integers; a mesh beyond that range is
     // refused rather than silently truncated.

@@ -1,7 +1,6 @@
 // Front door of STL input: classify the open file from its first bytes and
 // hand the rest to the matching parser. Every byte is read once, through the
-// one handle the pipeline opened, so a pipe reads like a file and a file
-// replaced meanwhile cannot be classified as one thing and parsed as another.
+// one handle the pipeline opened, so a pipe reads like a file.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -43,72 +42,70 @@ void readBinaryStl(platform::InputFile& input, std::uint32_t declared, StlPointL
     }
 }
 
-// Everything the input holds: the head already read, then the rest up to
-// the end. `size` is the file's size, or -1 for a pipe.
-struct Bytes {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-};
-Bytes readRest(platform::InputFile& input, std::int64_t size, const unsigned char* head,
-               std::size_t headSize) {
-    // One byte of room more than the size: a regular file takes one read,
-    // plus the one that sees its end.
-    std::size_t capacity = std::max<std::size_t>(
-        size >= 0 ? static_cast<std::size_t>(size) + 1 : std::size_t{1} << 16, headSize + 1);
-    Bytes bytes{std::unique_ptr<char[]>(new char[capacity]), headSize};
-    std::memcpy(bytes.data.get(), head, headSize);
+// Reads until a read comes back short, after the `bytes` already read; a
+// pipe's capacity grows as needed. One byte of room more than the size keeps
+// a regular file to one read, plus the one that sees its end.
+void readRest(platform::InputFile& input, std::size_t capacity, StlHead& head) {
+    capacity = std::max(capacity, head.size + 1);
+    std::unique_ptr<char[]> bytes(new char[capacity]);
+    if (head.size > 0) std::memcpy(bytes.get(), head.bytes.get(), head.size);
+    head.bytes = std::move(bytes);
     for (;;) {
-        if (bytes.size == capacity) {
+        if (head.size == capacity) {
             std::unique_ptr<char[]> larger(new char[2 * capacity]);
-            std::memcpy(larger.get(), bytes.data.get(), bytes.size);
-            bytes.data = std::move(larger);
+            std::memcpy(larger.get(), head.bytes.get(), head.size);
+            head.bytes = std::move(larger);
             capacity *= 2;
         }
-        const std::size_t want = capacity - bytes.size;
-        const std::size_t got = input.read(bytes.data.get() + bytes.size, want);
-        bytes.size += got;
-        if (got < want) return bytes;
+        const std::size_t want = capacity - head.size;
+        const std::size_t got = input.read(head.bytes.get() + head.size, want);
+        head.size += got;
+        if (got < want) return;
     }
+}
+
+const unsigned char* unsignedBytes(const StlHead& head) {
+    return reinterpret_cast<const unsigned char*>(head.bytes.get());
 }
 
 }  // namespace
 
-StlRead readStlFile(platform::InputFile& input, StlPointList& corners) {
-    StlRead read;
-    unsigned char head[BinaryHeaderSize];
-    const std::size_t headSize = input.read(head, sizeof head);
-    if (input.failed()) {
-        read.failed = true;
-        return read;
-    }
+bool detectStlFile(platform::InputFile& input, StlHead& head) {
     const std::int64_t size = input.size();
-    if (size < 0) {
-        // A pipe: its size is what it delivers, so it is read to the end
-        // first and then classified and parsed as a file of that size.
-        const Bytes all = readRest(input, size, head, headSize);
-        read.failed = input.failed();
-        if (read.failed) return read;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(all.data.get());
-        read.detected = true;
-        read.type = detectStlType(bytes, std::min(all.size, BinaryHeaderSize), all.size);
-        if (read.type == Binary) {
-            appendBinaryFacets(bytes + BinaryHeaderSize, all.size - BinaryHeaderSize,
-                               loadLittleEndian32(bytes + 80), corners);
-        } else if (read.type == Ascii) {
-            read.asciiEndReached = parseAsciiStl(all.data.get(), all.size, corners);
+    head.bytes.reset(new char[BinaryHeaderSize]);
+    head.size = input.read(head.bytes.get(), BinaryHeaderSize);
+    if (size < 0 && head.size == BinaryHeaderSize) {
+        // A pipe: its size is what it delivers, so it is read to its end
+        // first and then classified as a file of that size.
+        readRest(input, std::size_t{1} << 16, head);
+        head.wholeFile = true;
+    }
+    if (input.failed()) return false;
+    head.wholeFile = head.wholeFile || head.size < BinaryHeaderSize;
+    head.fileSize = size < 0 ? head.size : static_cast<std::uint64_t>(size);
+    head.type = detectStlType(unsignedBytes(head), std::min(head.size, BinaryHeaderSize), head.fileSize);
+    return true;
+}
+
+bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList& corners) {
+    if (head.type == Binary) {
+        const std::uint32_t count = loadLittleEndian32(unsignedBytes(head) + 80);
+        if (head.wholeFile) {
+            appendBinaryFacets(unsignedBytes(head) + BinaryHeaderSize, head.size - BinaryHeaderSize,
+                               count, corners);
+        } else {
+            readBinaryStl(input, count, corners);
         }
-        return read;
+        return false;
     }
-    read.detected = true;
-    read.type = detectStlType(head, headSize, static_cast<std::uint64_t>(size));
-    if (read.type == Binary) {
-        readBinaryStl(input, loadLittleEndian32(head + 80), corners);
-    } else if (read.type == Ascii) {
-        const Bytes text = readRest(input, size, head, headSize);
-        if (!input.failed()) read.asciiEndReached = parseAsciiStl(text.data.get(), text.size, corners);
-    }
-    read.failed = input.failed();
-    return read;
+    if (head.type != Ascii) return false;
+    if (head.wholeFile) return parseAsciiStl(head.bytes.get(), head.size, corners);
+    StlHead text;
+    text.bytes.reset(new char[head.size]);
+    std::memcpy(text.bytes.get(), head.bytes.get(), head.size);
+    text.size = head.size;
+    readRest(input, static_cast<std::size_t>(head.fileSize) + 1, text);
+    return !input.failed() && parseAsciiStl(text.bytes.get(), text.size, corners);
 }
 
 }  // namespace stlrefine

@@ -51,18 +51,27 @@ bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners);
 // prefix counts, no number gives 0. [first, last) is one token.
 float parseStlNumber(const char* first, const char* last);
 
-// What reading a file found.
-struct StlRead {
-    bool detected = false;     // enough was read to classify the file
+// The first bytes of an open input and what they say. For a pipe, whose
+// size is only known at its end, all of its bytes.
+struct StlHead {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;          // bytes read
+    std::uint64_t fileSize = 0;    // the file's size (for a pipe: `size`)
+    bool wholeFile = false;        // `bytes` holds the whole input
     StlType type = NotStl;
-    bool asciiEndReached = false;  // parseAsciiStl's result, for ASCII input
-    bool failed = false;       // a read failed: `input.error()` says why
 };
 
-// Classifies the open file from its first bytes and parses it with the
-// matching parser, reading each byte once (so a pipe works too). A binary
-// file that is shorter than its facet count says gives its complete records.
-StlRead readStlFile(platform::InputFile& input, StlPointList& corners);
+// Reads the first bytes of the open input and classifies them. False when a
+// read failed (`input.error()` says why).
+bool detectStlFile(platform::InputFile& input, StlHead& head);
+
+// Parses the input classified by detectStlFile with the matching parser,
+// reading each byte once, so that a file replaced meanwhile cannot be
+// classified as one thing and parsed as another. A binary file that is
+// shorter than its facet count says gives its complete records. Returns
+// parseAsciiStl's result for ASCII input (false otherwise); a failed read
+// shows in `input.failed()`.
+bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList& corners);
 
 // --- Writing -------------------------------------------------------------
 

@@ -92,34 +92,6 @@ Mesh literalSubdivide(Mesh mesh, int iterations) {
     return mesh;
 }
 
-Mesh literalSubdivideHeightLimited(Mesh mesh, int iterations, float threshold, std::string& lines) {
-    for (int run = 0; run < iterations; ++run) {
-        if (mesh.vertexCount() > VertexLimit) break;
-        float runningMax = 0.0f;
-        bool over = false;
-        for (int f = 0; f < mesh.faceCount() && !over; ++f) {
-            float top = -1000.0f;
-            float bottom = 1000.0f;
-            for (int k = 0; k < 3; ++k) {
-                const float z = mesh.vertices[3 * mesh.faces[3 * f + k] + 2];
-                if (z < bottom) bottom = z;
-                if (z > top) top = z;
-            }
-            const float height = top - bottom;
-            if (height > runningMax) runningMax = height;
-            if (height > threshold) over = true;
-        }
-        char number[32];
-        std::snprintf(number, sizeof number, "%g", static_cast<double>(runningMax));
-        lines += "-------max hight in triangles: ";
-        lines += number;
-        lines += "------\n";
-        if (!over) break;
-        mesh = literalSubdivideOnce(mesh);
-    }
-    return mesh;
-}
-
 namespace {
 
 template <class Stage>
@@ -137,9 +109,10 @@ Mesh stageSubdivide(const Mesh& mesh, int iterations) {
     });
 }
 
-Mesh stageSubdivideHeightLimited(const Mesh& mesh, int iterations, float threshold) {
+Mesh stageSubdivideHeightLimited(const Mesh& mesh, int iterations, float threshold,
+                                 std::vector<float>& heights) {
     return runStage(mesh, [&](auto& vc, auto& v, auto& fc, auto& f) {
-        stlrefine::subdivideMeshHeightLimited(iterations, vc, v, fc, f, threshold);
+        stlrefine::subdivideMeshHeightLimited(iterations, vc, v, fc, f, threshold, heights);
     });
 }
 

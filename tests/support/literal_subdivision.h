@@ -1,10 +1,10 @@
-// Plain, literal subdivision: the quadratic partner scan exactly as the
-// pairing rule reads, with no index of edges. The fast stage is checked
-// against it bit for bit.
+// Plain, literal subdivision: the quadratic partner scan over the later
+// faces, with no index of edges. The fast stage is checked against it bit
+// for bit.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <vector>
 
 #include "support/meshes.h"
 
@@ -19,13 +19,11 @@ Mesh literalSubdivideOnce(const Mesh& mesh);
 // Up to `iterations` iterations, each only on a mesh of at most 50000 vertices.
 Mesh literalSubdivide(Mesh mesh, int iterations);
 
-// As literalSubdivide, with the z height test before every iteration; the
-// height lines it would print (each with its line feed) are appended to `lines`.
-Mesh literalSubdivideHeightLimited(Mesh mesh, int iterations, float threshold, std::string& lines);
-
 // The stage itself, run on a copy of `mesh` held in the caller's variables
 // the way the pipeline holds them (component counts, heap arrays).
 Mesh stageSubdivide(const Mesh& mesh, int iterations);
-Mesh stageSubdivideHeightLimited(const Mesh& mesh, int iterations, float threshold);
+// The height-limited stage; the heights it measured are appended to `heights`.
+Mesh stageSubdivideHeightLimited(const Mesh& mesh, int iterations, float threshold,
+                                 std::vector<float>& heights);
 
 }  // namespace testing_support
