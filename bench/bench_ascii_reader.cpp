@@ -103,7 +103,7 @@ bool parseWithStrtod(const char* data, std::size_t size, stlrefine::StlPointList
                 coordinate = static_cast<float>(std::strtod(p, nullptr));
                 while (p < stop && *p != ' ') ++p;
             }
-            list.push_back(stlrefine::StlPoint{xyz[0], xyz[1], xyz[2], 0});
+            list.insert(list.end(), xyz, xyz + 3);
         }
         if (!feed) return true;
         line = feed + 1;
@@ -140,8 +140,11 @@ void BM_ReadAsciiStlFile(benchmark::State& state) {
     testing_support::writeFile(dir / "in.stl", text + "\n");
     const std::wstring path = testing_support::widePath(dir / "in.stl");
     for (auto _ : state) {
+        stlrefine::platform::InputFile input;
+        stlrefine::StlHead head;
         stlrefine::StlPointList list;
-        stlrefine::readAsciiStl(list, path);
+        if (!input.open(path) || !stlrefine::detectStlFile(input, head)) state.SkipWithError("cannot read");
+        stlrefine::parseStlFile(input, head, list);
         benchmark::DoNotOptimize(list.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (text.size() + 1)));

@@ -72,28 +72,6 @@ void forEachNumber(const Facets& f, Visit&& visit) {
     }
 }
 
-// Standard output to /dev/null while it lives (the writer prints a line per call).
-class SilencedStdout {
-public:
-    SilencedStdout() {
-        std::cout.flush();
-        saved_ = dup(1);
-        const int null = ::open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        ::close(null);
-    }
-    ~SilencedStdout() {
-        std::cout.flush();
-        dup2(saved_, 1);
-        ::close(saved_);
-    }
-    SilencedStdout(const SilencedStdout&) = delete;
-    SilencedStdout& operator=(const SilencedStdout&) = delete;
-
-private:
-    int saved_;
-};
-
 void report(benchmark::State& state, std::uintmax_t bytes) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(facets().facetCount()));
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
@@ -102,11 +80,13 @@ void report(benchmark::State& state, std::uintmax_t bytes) {
 void writeAll(benchmark::State& state, const Facets& f) {
     testing_support::TempDir dir;
     const std::wstring path = testing_support::widePath(dir / "out.stl");
-    {
-        const SilencedStdout silence;
-        for (auto _ : state) {
-            stlrefine::writeAsciiStl(path, f.corners.data(), static_cast<std::int32_t>(3 * f.facetCount()),
-                                     f.normals.data());
+    for (auto _ : state) {
+        stlrefine::platform::OutputFile file;
+        if (!file.open(path, stlrefine::platform::OutputFile::Mode::Text)) state.SkipWithError("cannot open");
+        stlrefine::StlWriter writer(file, stlrefine::StlFormat::Ascii, static_cast<std::uint32_t>(f.facetCount()));
+        if (!writer.writeFacets(f.corners.data(), f.normals.data(), f.facetCount()) || !writer.finish() ||
+            !file.commit()) {
+            state.SkipWithError("cannot write");
         }
     }
     report(state, std::filesystem::file_size(dir / "out.stl"));
@@ -127,7 +107,7 @@ void BM_ToCharsFloor(benchmark::State& state) {
     std::size_t bytes = 0;
     for (auto _ : state) {
         stlrefine::platform::OutputFile file;
-        file.open(path);
+        file.open(path, stlrefine::platform::OutputFile::Mode::Text);
         char* out = buffer.get();
         bytes = 0;
         forEachNumber(f, [&](float value) {
@@ -141,7 +121,7 @@ void BM_ToCharsFloor(benchmark::State& state) {
         });
         file.write(buffer.get(), static_cast<std::size_t>(out - buffer.get()));
         bytes += static_cast<std::size_t>(out - buffer.get());
-        file.close();
+        file.commit();
     }
     report(state, bytes);
 }
