@@ -1,5 +1,5 @@
 // "%.6g" of a float without printf and without the general-purpose
-// shortest/precision machinery of std::to_chars (about five times faster).
+// shortest/precision machinery of std::to_chars.
 //
 // A finite nonzero float v has an exact decimal exponent X = floor(log10 v),
 // found by comparing its bits against the smallest float at or above each

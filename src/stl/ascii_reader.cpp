@@ -155,6 +155,57 @@ const char* hexNumberEnd(const char* p, const char* last) {
     return p;
 }
 
+// Exact powers of ten: every one up to 10^22 is a double.
+constexpr double PowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common decimal numbers of STL text ("39.9879532", "-1.5e-03") without
+// the general parser: when the digits form an integer m below 2^53 and the
+// decimal exponent e lies within 22 of zero, m and 10^|e| are exact doubles
+// and one multiplication or division rounds m * 10^e correctly, which is
+// what strtod returns. False, with nothing consumed, for everything else
+// (more digits, larger exponents, no digits); the general parser takes those.
+bool fastDecimal(const char* p, const char* last, double& value, const char*& end) {
+    std::uint64_t mantissa = 0;
+    int digits = 0;        // significant digits in `mantissa`, leading zeros not counted
+    int exponent = 0;
+    bool any = false;
+    for (; p < last && isDigit(*p); ++p, any = true) {
+        if (digits > 0 || *p != '0') ++digits;
+        mantissa = 10 * mantissa + static_cast<unsigned>(*p - '0');
+        if (digits > 19) return false;
+    }
+    if (p < last && *p == '.') {
+        for (++p; p < last && isDigit(*p); ++p, any = true) {
+            if (digits > 0 || *p != '0') ++digits;
+            mantissa = 10 * mantissa + static_cast<unsigned>(*p - '0');
+            --exponent;
+            if (digits > 19) return false;
+        }
+    }
+    if (!any) return false;
+    if (p < last && (*p | 0x20) == 'e') {
+        // An exponent counts only with digits; else the number ends before 'e'.
+        const char* q = p + 1;
+        bool negative = false;
+        if (q < last && (*q == '+' || *q == '-')) negative = *q++ == '-';
+        if (q < last && isDigit(*q)) {
+            int written = 0;
+            for (; q < last && isDigit(*q); ++q) {
+                if (written > 1000) return false;
+                written = 10 * written + (*q - '0');
+            }
+            exponent += negative ? -written : written;
+            p = q;
+        }
+    }
+    if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) return false;
+    const double m = static_cast<double>(mantissa);
+    value = exponent < 0 ? m / PowersOfTen[-exponent] : m * PowersOfTen[exponent];
+    end = p;
+    return true;
+}
+
 // The number after white space and sign; false when there is none. `end`
 // is left at `p` or moved to the end of the number, never beyond it.
 bool parseMagnitude(const char* p, const char* last, double& value, const char*& end) {
@@ -168,7 +219,9 @@ bool parseMagnitude(const char* p, const char* last, double& value, const char*&
             return fromChars(h, hexNumberEnd(h, last), true, value, end);
         }
     }
-    if (isDigit(*p) || *p == '.') return fromChars(p, last, false, value, end);
+    if (isDigit(*p) || *p == '.') {
+        return fastDecimal(p, last, value, end) || fromChars(p, last, false, value, end);
+    }
     if (startsWithIgnoringCase(p, last, "inf", 3)) {
         value = std::numeric_limits<double>::infinity();
         return true;

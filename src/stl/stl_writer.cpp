@@ -50,8 +50,8 @@ char* putBinaryFacet(char* out, const float* corners, const float* normal) {
 
 // The text of recent corners (" x y z\n"), by their coordinate bits. A mesh
 // lists each vertex once per facet around it, mostly a few facets apart, so
-// most corners repeat one written shortly before; copying its text is several
-// times cheaper than formatting three numbers again. The text is a function
+// most corners repeat one written shortly before; copying its text is much
+// cheaper than formatting three numbers again. The text is a function
 // of the bits alone, so an entry is right whenever its bits match, and every
 // entry always holds the text of its own bits (empty ones that of 0, 0, 0).
 struct StlWriter::Text {
