@@ -265,22 +265,24 @@ float parseStlNumber(const char* first, const char* last) {
     return static_cast<float>(parseCDouble(first, last, end));
 }
 
-bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners) {
-    if (size == 0) return false;  // the first line is empty
+AsciiStatus parseAsciiLines(const char* data, std::size_t size, bool final, StlPointList& corners,
+                            std::size_t& consumed) {
+    consumed = 0;
+    if (size == 0) return final ? AsciiStatus::Stopped : AsciiStatus::NeedMore;
     const char* const end = data + size;
     // The next NUL at or after the current line; lines before it need no
     // check of their own.
     const char* nul = static_cast<const char*>(std::memchr(data, '\0', size));
     if (!nul) nul = end;
 
-    // Facet text takes 50 to 80 bytes per corner in typical files (ours about
-    // 58): reserving for 48 saves the copies of regrowth, at the cost of a
-    // third of the text's size at most.
-    corners.reserve(corners.size() + 3 * (size / 48));
-
     const char* line = data;
     for (;;) {
         const char* feed = static_cast<const char*>(std::memchr(line, '\n', end - line));
+        if (!feed && !final) {
+            // The start of a line that the next block completes.
+            consumed = static_cast<std::size_t>(line - data);
+            return AsciiStatus::NeedMore;
+        }
         const char* lineEnd = feed ? feed : end;
         // A carriage return right before the line feed is part of the line end.
         const char* stop = (feed && lineEnd > line && lineEnd[-1] == '\r') ? lineEnd - 1 : lineEnd;
@@ -292,7 +294,7 @@ bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners) {
         }
 
         const char* first = skipBlanks(line, stop);
-        if (first == stop) return false;  // an empty or blank line ends the parse
+        if (first == stop) return AsciiStatus::Stopped;  // an empty or blank line ends the parse
         const char* last = tokenEnd(first, stop);
         if (isVertexKeyword(first, last)) {
             // Up to three numbers; missing ones read as 0 so that the corner
@@ -319,9 +321,16 @@ bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners) {
             }
             corners.insert(corners.end(), xyz, xyz + 3);
         }
-        if (!feed) return true;  // the last line, with a token and no line feed
+        if (!feed) return AsciiStatus::EndReached;  // the last line, with a token and no line feed
         line = feed + 1;
     }
+}
+
+
+bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners) {
+    corners.reserve(corners.size() + 3 * (size / AsciiBytesPerCorner));
+    std::size_t consumed;
+    return parseAsciiLines(data, size, true, corners, consumed) == AsciiStatus::EndReached;
 }
 
 }  // namespace stlrefine

@@ -42,6 +42,37 @@ void readBinaryStl(platform::InputFile& input, std::uint32_t declared, StlPointL
     }
 }
 
+// ASCII text in blocks as it arrives: the lines of a block are parsed while
+// it is in the cache, and no buffer of the file's size is ever made.
+constexpr std::size_t AsciiBlockSize = std::size_t{1} << 20;
+
+bool readAsciiStl(platform::InputFile& input, const StlHead& head, StlPointList& corners) {
+    corners.reserve(3 * static_cast<std::size_t>(head.fileSize / AsciiBytesPerCorner));
+    std::size_t capacity = AsciiBlockSize;
+    std::unique_ptr<char[]> block(new char[capacity]);
+    std::memcpy(block.get(), head.bytes.get(), head.size);
+    std::size_t filled = head.size;
+    for (;;) {
+        const std::size_t want = capacity - filled;
+        const std::size_t got = input.read(block.get() + filled, want);
+        if (input.failed()) return false;
+        filled += got;
+        std::size_t consumed = 0;
+        const AsciiStatus status = parseAsciiLines(block.get(), filled, got < want, corners, consumed);
+        if (status != AsciiStatus::NeedMore) return status == AsciiStatus::EndReached;
+        // The unfinished line moves to the front; a line longer than the
+        // block makes the block grow.
+        std::memmove(block.get(), block.get() + consumed, filled - consumed);
+        filled -= consumed;
+        if (filled == capacity) {
+            std::unique_ptr<char[]> larger(new char[2 * capacity]);
+            std::memcpy(larger.get(), block.get(), filled);
+            block = std::move(larger);
+            capacity *= 2;
+        }
+    }
+}
+
 // Reads until a read comes back short, after the `bytes` already read; a
 // pipe's capacity grows as needed. One byte of room more than the size keeps
 // a regular file to one read, plus the one that sees its end.
@@ -100,12 +131,7 @@ bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList&
     }
     if (head.type != Ascii) return false;
     if (head.wholeFile) return parseAsciiStl(head.bytes.get(), head.size, corners);
-    StlHead text;
-    text.bytes.reset(new char[head.size]);
-    std::memcpy(text.bytes.get(), head.bytes.get(), head.size);
-    text.size = head.size;
-    readRest(input, static_cast<std::size_t>(head.fileSize) + 1, text);
-    return !input.failed() && parseAsciiStl(text.bytes.get(), text.size, corners);
+    return readAsciiStl(input, head, corners);
 }
 
 }  // namespace stlrefine

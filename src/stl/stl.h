@@ -46,6 +46,21 @@ std::size_t appendBinaryFacets(const unsigned char* records, std::size_t size, s
 // no line feed after it; an empty or blank line ends the parse early.
 bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners);
 
+// Parses the lines of one block of ASCII STL text. With `final` false, a
+// block may end inside a line: the lines before it are parsed and
+// `consumed` tells how many bytes they span (the rest starts the next
+// block). Stopped: a blank line ended the parse; EndReached: the text ended
+// on a last line that has a token and no line feed; NeedMore: more text may
+// follow.
+enum class AsciiStatus { Stopped, NeedMore, EndReached };
+AsciiStatus parseAsciiLines(const char* data, std::size_t size, bool final, StlPointList& corners,
+                            std::size_t& consumed);
+
+// Facet text takes 50 to 80 bytes per corner in typical files: reserving one
+// corner per this many bytes saves the copies of regrowth, at the cost of a
+// third of the text's size at most.
+inline constexpr std::size_t AsciiBytesPerCorner = 48;
+
 // atof in the "C" locale, then rounded to float: leading white space, optional
 // sign, decimal or hexadecimal number, inf/infinity/nan; the longest valid
 // prefix counts, no number gives 0. [first, last) is one token.
