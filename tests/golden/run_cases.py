@@ -7,7 +7,6 @@
 The module is found through PYTHONPATH and loads the library named by
 STLREFINE_LIBRARY. Exit status 1 when any case fails.
 """
-import argparse
 import os
 import pathlib
 import subprocess
@@ -72,11 +71,9 @@ def check_output(case, folder, target):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    host = parser.add_mutually_exclusive_group(required=True)
-    host.add_argument("--cli")
-    host.add_argument("--module", action="store_true")
-    arguments = parser.parse_args()
+    cli = sys.argv[2] if len(sys.argv) == 3 and sys.argv[1] == "--cli" else None
+    if not cli and sys.argv[1:] != ["--module"]:
+        sys.exit(__doc__)
     failed = 0
     cases = sorted(HERE.glob("*.case"))
     for path in cases:
@@ -87,8 +84,8 @@ def main():
             target = folder / case.get("output-path", "out.stl")
             if "existing" in case:
                 target.write_bytes((HERE / case["existing"]).read_bytes())
-            if arguments.cli:
-                transcript, problems = run_cli(arguments.cli, case, source, target)
+            if cli:
+                transcript, problems = run_cli(cli, case, source, target)
             else:
                 writes = case["output"] not in ("none", case.get("existing"))
                 transcript, problems = run_module(case, source, target, writes)
