@@ -5,11 +5,17 @@
  * files that the calls write can be compared.
  *
  *   host LIBRARY
+ *   host LIBRARY INPUT OUTPUT ITERATIONS [MAX_HEIGHT]     (Windows only)
+ *
+ * The second form makes one call, the height-limited one when MAX_HEIGHT is
+ * given ("nan" for not-a-number), and writes "result N" to standard error;
+ * run-tests.sh runs the cases of tests/golden/ with it.
  *
  * Runs in a directory prepared by run-tests.sh (inputs under "entrée ü/",
  * outputs under "sortie 日本/"). Standard output holds only lines that must
  * be the same on both platforms; problems go to standard error and make the
  * exit status 1. */
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -200,7 +206,25 @@ static HMODULE load(const wchar_t* path) {
     return library;
 }
 
+/* One call with the arguments of the command line. */
+static int callOnce(int argc, wchar_t** argv) {
+    if (load(argv[1]) == NULL || plainFunction == NULL || heightFunction == NULL) return 1;
+    wchar_t input[2048];
+    wchar_t output[2048];
+    nativePath(argv[2], input, sizeof input / sizeof input[0]);
+    nativePath(argv[3], output, sizeof output / sizeof output[0]);
+    const int iterations = (int)wcstol(argv[4], NULL, 10);
+    const float threshold =
+        argc == 5 ? 0.0f : wcscmp(argv[5], L"nan") == 0 ? NAN : wcstof(argv[5], NULL);
+    const int result = argc == 5 ? plainFunction(input, output, iterations)
+                                 : heightFunction(input, output, iterations, threshold);
+    fflush(stdout);
+    fprintf(stderr, "result %d\n", result);
+    return problems == 0 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 5 || argc == 6) return callOnce(argc, argv);
     if (argc != 2) {
         fprintf(stderr, "usage: host LIBRARY\n");
         return 2;

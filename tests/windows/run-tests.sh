@@ -12,7 +12,9 @@
 #     identically prepared folders whose paths hold spaces and non-ASCII letters;
 #   - runs the CLI stlrefine.exe under Wine and natively on examples/torus.stl;
 #   - compares: transcripts and exit codes equal once CRs are dropped, the same
-#     files created, every written file equal to the Linux one with LF -> CR LF.
+#     files created, every written file equal to the Linux one with LF -> CR LF;
+#   - runs the cases of tests/golden/ through the DLL under Wine (host.c, one
+#     call each): result, transcript without CRs, output with LF -> CR LF.
 # Wine runs with a private prefix under ROOT, no display and no debug output.
 set -euo pipefail
 
@@ -255,6 +257,44 @@ if [ "$compared" -ge 10 ]; then
 else
   fail "only $compared written files compared"
 fi
+
+# --- The golden cases (tests/golden/, format in its README) through the DLL:
+# result, transcript without CRs, output file after LF -> CR LF.
+echo "--- golden cases through the DLL"
+golden="$repo/tests/golden"
+dllWindows="$(wine winepath -w "$release/stlrefine.dll" 2>/dev/null | tr -d '\r')"
+goldenCase() {  # goldenCase NAME: runs one case, prints what is wrong
+  local -A c=([output-path]=out.stl)
+  local line dir="$root/golden/$1" logs="$root/golden-logs/$1" input=missing.stl
+  while IFS= read -r line; do
+    [[ $line == \#* || $line != *': '* ]] || c["${line%%: *}"]="${line#*: }"
+  done <"$golden/$1.case"
+  rm -rf "$dir" "$logs" && mkdir -p "$dir" "$logs"
+  [ "${c[input]}" = none ] || { cp "$golden/${c[input]}" "$dir/in.stl"; input=in.stl; }
+  local out="$dir/${c[output-path]}" expected="${c[output]}"
+  [ -z "${c[existing]:-}" ] || cp "$golden/${c[existing]}" "$out"
+  (cd "$dir" && timeout -k 10 300 wine "$root/windows/host.exe" "$dllWindows" "$input" \
+    "${c[output-path]}" "${c[iterations]}" ${c[max-height]:+"${c[max-height]}"}) >"$logs/out" 2>"$logs/err"
+  grep -qx "result ${c[result]}" <(tr -d '\r' <"$logs/err") || echo "result: $(cat "$logs/err")"
+  sameText "$logs/out" "$golden/$1.transcript" || echo "transcript differs"
+  if [ "$expected" = none ]; then
+    [ "$(ls -A "$dir")" = "$([ "$input" = in.stl ] && echo in.stl)" ] || echo "files created: $(ls -A "$dir")"
+  elif [ "$expected" = "${c[existing]:-}" ]; then
+    cmp -s "$out" "$golden/$expected" || echo "existing output changed"
+  elif [[ $expected == crc32* ]]; then
+    perl -pe 's/\r\n/\n/g' "$out" >"$logs/lf"
+    crlfEqual "$out" "$logs/lf" || echo "output not all CR LF"
+    set -- $(gzip -c "$logs/lf" | tail -c8 | od -An -tu4)
+    [ "crc32 $(printf %08x "$1") $2" = "$expected" ] || echo "output crc32 $(printf %08x "$1") $2"
+  else
+    crlfEqual "$out" "$golden/$expected" || echo "output differs from $expected with LF -> CR LF"
+  fi
+}
+for caseFile in "$golden"/*.case; do
+  name="$(basename "$caseFile" .case)"
+  problems="$(goldenCase "$name" 2>&1)"
+  if [ -z "$problems" ]; then pass "golden $name"; else fail "golden $name: $problems"; fi
+done
 
 stopWine
 echo "--- done in $((SECONDS - start)) s"
