@@ -6,8 +6,21 @@
  * vertices) and write the result as an ASCII STL file. Progress lines go to
  * the process's standard output.
  *
- * Result: 1 when the input file could be opened (whatever happened after),
- * 0 when it could not, or when the call could not finish for lack of memory.
+ * Result 1: the input was read and the output file written completely; or
+ * the output could not be opened at all (a missing folder, no permission),
+ * which the progress line "- Error, unable open file to save" reports, and
+ * nothing was created or replaced.
+ * Result 0: the input could not be opened ("I/O fail") or read, or the
+ * output could not be written completely or put in place (a full disk, an
+ * I/O error), or memory ran out; one line beginning "error: " says which.
+ * No partial output is left behind then, and an existing output keeps its
+ * old bytes.
+ *
+ * The output is written to a temporary file beside it and renamed into
+ * place once complete, so a crash of the process or a full disk never
+ * leaves a half-written file at the output path. The data is not flushed to
+ * the disk (no fsync): a power loss may still lose it.
+ *
  * No exception ever leaves these functions; each call runs entirely on the
  * calling thread and keeps no state, so calls on different files may run
  * concurrently. */
