@@ -90,13 +90,18 @@ std::string finalTarget(std::string name) {
 }
 
 // A temporary file beside `target`, named so that a user knows it for one
-// (".out.stl.<random>.tmp") and created exclusively, so that it never
-// collides with another call. The permission bits are those of a new file
-// (0666 less the umask). Returns the descriptor, or -1 with errno set.
+// (".out.stl.<random>.tmp", with at most TemporaryBaseLength bytes of the
+// output's name, so that it fits wherever the output's name fits) and
+// created exclusively, so that it never collides with another call. The
+// permission bits are those of a new file (0666 less the umask). Returns the
+// descriptor, or -1 with errno set.
+constexpr std::size_t TemporaryBaseLength = 100;
+
 int createTemporary(const std::string& target, std::string& name) {
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string base =
+        (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, TemporaryBaseLength);
     const auto ticks = static_cast<std::uint64_t>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     std::uint64_t bits = mixBits(ticks ^ reinterpret_cast<std::uintptr_t>(&name) ^
@@ -207,20 +212,24 @@ bool OutputFile::open(std::wstring_view path, Mode mode) {
     if (S_ISREG(info.st_mode) && info.st_nlink == 1) {
         fd_ = createTemporary(target_, temporary_);
         if (fd_ >= 0) {
-            ::close(existing);
             // The new file takes the place of the old one with its owner and
-            // permission bits (the owner only where the system allows it).
-            if (::fchown(fd_, info.st_uid, info.st_gid) != 0) {
-                // Not permitted for others' files: the caller owns the new one.
+            // permission bits. Another user's file whose owner cannot be kept
+            // (and which a sticky folder would not let us replace) is written
+            // in place instead.
+            if (::fchown(fd_, info.st_uid, info.st_gid) == 0 ||
+                ::fchown(fd_, info.st_uid, static_cast<gid_t>(-1)) == 0 || info.st_uid == ::geteuid()) {
+                ::close(existing);
+                ::fchmod(fd_, info.st_mode & 07777);
+                return true;
             }
-            ::fchmod(fd_, info.st_mode & 07777);
-            return true;
-        }
-        temporary_.clear();
-        if (errno != EACCES && errno != EPERM && errno != EROFS) {
-            const int error = errno;
-            ::close(existing);
-            return fail(reasonOf(error));
+            discardTemporary();
+        } else {
+            temporary_.clear();
+            if (errno != EACCES && errno != EPERM && errno != EROFS) {
+                const int error = errno;
+                ::close(existing);
+                return fail(reasonOf(error));
+            }
         }
     }
     // Devices, FIFOs, files with several names and files in folders where no
@@ -269,6 +278,13 @@ bool OutputFile::commit() {
         temporary_.clear();
     }
     return true;
+}
+
+void OutputFile::discardTemporary() {
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
 }
 
 void OutputFile::discard() {

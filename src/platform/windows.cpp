@@ -122,7 +122,9 @@ bool writeAll(HANDLE handle, const char* data, std::size_t n) {
 HANDLE createTemporary(const std::wstring& target, std::wstring& name) {
     const std::size_t slash = target.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
-    const std::wstring base = slash == std::wstring::npos ? target : target.substr(slash + 1);
+    // At most 100 characters of the output's name, so that the temporary
+    // name fits wherever the output's name fits.
+    const std::wstring base = (slash == std::wstring::npos ? target : target.substr(slash + 1)).substr(0, 100);
     std::uint64_t bits = mixBits(GetTickCount64() ^ reinterpret_cast<std::uintptr_t>(&name) ^
                                  (std::uint64_t{GetCurrentProcessId()} << 32));
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -316,6 +318,13 @@ bool OutputFile::commit() {
         temporary_.clear();
     }
     return true;
+}
+
+void OutputFile::discardTemporary() {
+    CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+    DeleteFileW(temporary_.c_str());
+    temporary_.clear();
 }
 
 void OutputFile::discard() {
