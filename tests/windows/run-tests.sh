@@ -229,6 +229,14 @@ check "host succeeded (its own checks of results, files and exports)" \
   grep -qx 0 "$root/logs-windows/host.rc"
 check "host ran every case" grep -q '^=== [0-9]* cases' "$root/logs-windows/host.out"
 check "CLI on the example succeeded" grep -qx 0 "$root/logs-windows/cli example.rc"
+# Output replacement: the existing file holds the new mesh and no temporary
+# file stays; an output in a missing folder ends with the open-failure lines.
+check "existing output replaced by the new mesh" cmp -s <(head -c 7 "$runWindows/$outputs/existant.stl") <(printf 'solid\r\n')
+check "no temporary file left" test -z "$(find "$runWindows" -name '*.tmp')"
+openFailure="$(tr -d '\r' <"$root/logs-windows/host.out" |
+  awk '/^=== output directory missing$/ { on = 1; next } on { print } on && /^=== result/ { exit }' | tail -n 4)"
+check "output in a missing folder: open-failure lines, result 1" test "$openFailure" = \
+  $'- Error, unable open file to save\noutput ascii stl file success\nsubdivision triangle done!!\n=== result 1, output absent'
 
 listing() { (cd "$1" && find . -path "./$libraryDir" -prune -o -type f -print | LC_ALL=C sort); }
 if [ "$(listing "$runWindows")" = "$(listing "$runLinux")" ]; then
