@@ -82,6 +82,9 @@ def listing(folder):
 # int) or a symbolic link's target (another str). No other file may appear.
 CASES = [
     ("new output", "", IN, "out.stl", None, False, 1, OK, [("out.stl", "NEW")]),
+    ("writable file of another user in a sticky folder", "chmod 1777 .; printf 'old\\n' >out.stl; chmod 666 out.stl",
+     IN, "out.stl", None, True, 1, OK, [("out.stl", "NEW")]),
+    ("name of 250 bytes", "", IN, "a" * 246 + ".stl", None, False, 1, OK, [("a" * 246 + ".stl", "NEW")]),
     ("existing output replaced, its 0640 kept", "printf 'old\\n' >out.stl; chmod 640 out.stl",
      IN, "out.stl", None, False, 1, OK, [("out.stl", "NEW"), ("out.stl", 0o640)]),
     ("relative symlink from another folder", "mkdir a b; printf 'old\\n' >b/t.stl; ln -s ../b/t.stl a/l.stl",
