@@ -14,7 +14,7 @@ RUNS=${2:-5}
 DATA=$BUILD/bench-data
 mkdir -p "$DATA"
 
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DSTLREFINE_BUILD_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" --target stlrefine_cli make_mesh format_floor >/dev/null
 
 # name rings sides iterations [make_mesh options]
