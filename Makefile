@@ -1,16 +1,20 @@
-# Convenience wrapper around CMake. `make run` refines the bundled example,
-# `make test` builds everything (warnings are errors) and runs all tests.
+# Convenience wrapper around CMake. `make run` builds the library and the CLI
+# and refines the bundled example; `make test` builds everything (warnings are
+# errors) and runs all tests.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: build run test sanitize clean
+.PHONY: configure build run test sanitize clean
 
-build:
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSTLREFINE_WERROR=ON $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+run: configure
+	cmake --build $(BUILD) -j$(JOBS) --target stlrefine stlrefine_cli
 	./$(BUILD)/stlrefine
 
 test: build

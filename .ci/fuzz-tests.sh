@@ -25,7 +25,7 @@ if ! clang_ok; then
 fi
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSTLREFINE_FUZZ=ON -DSTLREFINE_BUILD_TESTS=OFF -DSTLREFINE_BUILD_BENCH=OFF
+  -DSTLREFINE_FUZZ=ON -DBUILD_TESTING=OFF
 cmake --build "$build" --target fuzz_stl_reader fuzz_pipeline -j2
 
 # name, longest input

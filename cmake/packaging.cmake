@@ -10,14 +10,34 @@ if(WIN32)
   set(_stlrefine_python_dir python)
   set(_stlrefine_runtime_dir ${CMAKE_INSTALL_FULL_BINDIR})  # the DLL
 else()
-  set(_stlrefine_python_dir lib/python3/dist-packages)      # Debian's python3 reads it
+  set(_stlrefine_python_dir lib/python3/dist-packages)
   set(_stlrefine_runtime_dir ${CMAKE_INSTALL_FULL_LIBDIR})
+endif()
+# The module goes where the interpreter it is for imports from, under both the
+# install prefix and /usr, the prefix of the .deb: that interpreter is the
+# python3 of the install prefix, else the system's, else the first on PATH.
+if(STLREFINE_INSTALL_PYTHON AND NOT WIN32 AND NOT DEFINED CACHE{STLREFINE_PYTHON_DIR})
+  find_program(STLREFINE_PYTHON_INTERPRETER NAMES python3
+               PATHS ${CMAKE_INSTALL_PREFIX}/bin /usr/bin NO_DEFAULT_PATH)
+  find_program(STLREFINE_PYTHON_INTERPRETER NAMES python3)
+  if(STLREFINE_PYTHON_INTERPRETER)
+    execute_process(COMMAND ${STLREFINE_PYTHON_INTERPRETER} ${CMAKE_CURRENT_LIST_DIR}/python_site_dir.py
+                            ${CMAKE_INSTALL_PREFIX} /usr
+                    OUTPUT_VARIABLE _stlrefine_site_dir OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE _stlrefine_site_status)
+    if(_stlrefine_site_status EQUAL 0 AND _stlrefine_site_dir)
+      set(_stlrefine_python_dir ${_stlrefine_site_dir})
+    endif()
+  endif()
+  message(STATUS "Python module: ${CMAKE_INSTALL_PREFIX}/${_stlrefine_python_dir} "
+                 "(for ${STLREFINE_PYTHON_INTERPRETER}; set STLREFINE_PYTHON_DIR to change)")
 endif()
 set(STLREFINE_PYTHON_DIR ${_stlrefine_python_dir} CACHE STRING
     "Where the Python module is installed, relative to the prefix")
 
-# An installed CLI finds the library relative to itself, so an extracted
-# archive works wherever it is unpacked.
+# An installed CLI that links the shared library finds it relative to itself,
+# so an extracted archive works wherever it is unpacked; a CLI without it
+# ignores the run path.
 if(UNIX AND NOT APPLE)
   file(RELATIVE_PATH _stlrefine_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
   set_target_properties(stlrefine_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${_stlrefine_bin_to_lib}")
@@ -76,11 +96,46 @@ if(STLREFINE_INSTALL_PYTHON)
           DESTINATION ${STLREFINE_PYTHON_DIR}/stlrefine COMPONENT runtime)
 endif()
 
-# The zip carries the README at its top, where Windows users look first.
+# The man page, compressed as Debian installs man pages when gzip is there.
+if(NOT WIN32)
+  set(_stlrefine_man ${PROJECT_SOURCE_DIR}/docs/stlrefine.1)
+  find_program(STLREFINE_GZIP gzip)
+  if(STLREFINE_GZIP)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/stlrefine.1.gz
+                       COMMAND sh -c "\"$1\" -9nc \"$2\" > \"$3\"" sh ${STLREFINE_GZIP}
+                               ${_stlrefine_man} ${PROJECT_BINARY_DIR}/stlrefine.1.gz
+                       DEPENDS ${_stlrefine_man} VERBATIM)
+    add_custom_target(stlrefine_man ALL DEPENDS ${PROJECT_BINARY_DIR}/stlrefine.1.gz)
+    set(_stlrefine_man ${PROJECT_BINARY_DIR}/stlrefine.1.gz)
+  endif()
+  install(FILES ${_stlrefine_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+endif()
+
+# The license: in the machine-readable Debian copyright format in the
+# documentation folder (made from LICENSE, the one copy of its text), and as
+# LICENSE at the top of the Windows zip.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE _stlrefine_license)
+if(NOT _stlrefine_license MATCHES "^[^\n]+\n\nCopyright \\(c\\) ([^\n]+)\n\n(.+)$")
+  message(FATAL_ERROR "LICENSE: expected a title, a \"Copyright (c) ...\" line and the text")
+endif()
+set(STLREFINE_COPYRIGHT "${CMAKE_MATCH_1}")
+string(STRIP "${CMAKE_MATCH_2}" _stlrefine_license)
+string(REPLACE "\n\n" "\n.\n" _stlrefine_license "${_stlrefine_license}")
+string(REPLACE "\n" "\n " STLREFINE_LICENSE_TEXT " ${_stlrefine_license}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian-copyright.in ${PROJECT_BINARY_DIR}/copyright @ONLY)
+
+# The zip carries the README, the license and the module-definition file
+# (lib/stlrefine.def, for making an MSVC import library) where Windows users
+# look for them.
 if(WIN32)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT runtime)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION . COMPONENT runtime)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/api/stlrefine.def
+          DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+                ${PROJECT_BINARY_DIR}/copyright
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/examples/torus.stl ${PROJECT_SOURCE_DIR}/examples/refine.c
               ${PROJECT_SOURCE_DIR}/examples/refine.cpp ${PROJECT_SOURCE_DIR}/examples/refine.py
@@ -92,15 +147,16 @@ set(CPACK_PACKAGE_VENDOR "stlrefine developers")
 set(CPACK_PACKAGE_CONTACT "stlrefine developers <stlrefine@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Midpoint refinement of STL triangle meshes (library and CLI)")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Reads an STL mesh (ASCII or binary), welds shared corners, splits every triangle into four through its edge midpoints and writes an ASCII STL file. Ships the shared library with its C header, CMake package and pkg-config file, the stlrefine command and a Python module.")
+    "Reads an STL mesh (ASCII or binary), welds shared corners, splits every triangle into four through its edge midpoints and writes an STL file. Ships the shared library with its C header, CMake package and pkg-config file, the stlrefine command with its man page, and a Python module.")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "__pycache__")
 
 if(WIN32)
-  # The zip unpacks into one folder: README.md, bin/ (DLL, CLI), lib/ (import
-  # library, CMake package), include/, python/ (the module),
-  # share/doc/stlrefine/examples/.
+  # The zip unpacks into one folder: README.md, LICENSE, bin/ (DLL, CLI), lib/
+  # (import library, module-definition file, CMake package), include/,
+  # python/ (the module), share/doc/stlrefine/examples/.
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
 else()

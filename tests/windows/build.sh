@@ -28,7 +28,7 @@ fi
 cmake -S "$repo" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DSTLREFINE_WERROR=ON \
-  -DSTLREFINE_BUILD_TESTS=OFF -DSTLREFINE_BUILD_BENCH=OFF >/dev/null
+  -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target stlrefine stlrefine_cli
 
 release="$build/release"

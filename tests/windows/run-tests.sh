@@ -44,7 +44,7 @@ bash "$repo/tests/windows/build.sh" "$root/windows" >"$root/build-windows.log" 2
 release="$root/windows/release"
 {
   cmake -S "$repo" -B "$root/linux" -DCMAKE_BUILD_TYPE=Release -DSTLREFINE_WERROR=ON \
-    -DSTLREFINE_BUILD_TESTS=OFF -DSTLREFINE_BUILD_BENCH=OFF &&
+    -DBUILD_TESTING=OFF &&
     cmake --build "$root/linux" -j2 --target stlrefine stlrefine_cli
 } >"$root/build-linux.log" 2>&1 || { cat "$root/build-linux.log"; exit 1; }
 
