@@ -425,23 +425,21 @@ int summarize(const Options& options, const std::wstring& inputPath, const std::
         default:
             break;
     }
-    const bool written = report.outcome == RefineOutcome::Written;
-    if (report.facetsIn == 0) {
-        const char* why = report.inputType == stlrefine::NotStl
-                              ? "the first five bytes are not 'solid' and the size does not match a binary STL"
-                              : "no complete facet";
-        say(input + " holds no mesh (" + why + ")" +
-            (written ? "; wrote an empty solid to " + output : std::string()));
-    }
     if (report.outcome == RefineOutcome::OutputNotOpened) {
         say("cannot open " + output + " for writing: " + report.reason);
         return OutputFailed;
     }
-    if (!written) {
+    if (report.outcome != RefineOutcome::Written) {
         say("cannot write " + output + ": " + report.reason);
         return OutputFailed;
     }
-    if (report.facetsIn == 0) return NoMesh;
+    if (report.facetsIn == 0) {
+        const char* why = report.inputType == stlrefine::NotStl
+                              ? "the first five bytes are not 'solid' and the size does not match a binary STL"
+                              : "no complete facet";
+        say(input + " holds no mesh (" + why + "); wrote an empty solid to " + output);
+        return NoMesh;
+    }
 
     std::string summary = "wrote " + output + ": " + std::to_string(report.facetsIn) + " facets in, " +
                           std::to_string(report.facetsOut) + " out, " + std::to_string(report.iterationsRun) +
