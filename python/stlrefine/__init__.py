@@ -263,7 +263,7 @@ class _Transcript:
         return RefineResult(self.input_type, before, after, run, stopped)
 
 
-def _unopened_reason(path, writing):
+def _unopened_reason(path, writing, unknown="it could not be opened"):
     """(errno, text) of why `path` could not be opened, as far as it can be told afterwards."""
     code = None
     try:
@@ -286,7 +286,7 @@ def _unopened_reason(path, writing):
                 code = folder_error.errno
     except ValueError:
         code = errno.ENOENT  # a name no file can have
-    return code, os.strerror(code) if code else "it could not be opened"
+    return code, os.strerror(code) if code else unknown
 
 
 def _new_or_changed(before, after):
@@ -296,8 +296,10 @@ def _new_or_changed(before, after):
     failure. Devices and FIFOs show nothing: they are trusted."""
     if after is None:
         return False
-    if not stat.S_ISREG(after.st_mode):
+    if stat.S_ISCHR(after.st_mode) or stat.S_ISBLK(after.st_mode) or stat.S_ISFIFO(after.st_mode):
         return True
+    if not stat.S_ISREG(after.st_mode):
+        return False
     if after.st_size == 0:
         return False
     if before is None:
@@ -342,6 +344,8 @@ def refine(input, output, iterations=1, max_height=None, quiet=False):
     if not quiet:
         _emit(data)
     lines = _Transcript(data)
+    if lines.empty:
+        return _judge_by_files(result, source, target, before)
 
     if result == 1 and lines.written:
         return lines.result(count, max_height is not None)
@@ -356,9 +360,19 @@ def refine(input, output, iterations=1, max_height=None, quiet=False):
     if lines.output_unopened:
         code, reason = _unopened_reason(target, True)
         raise OutputError("cannot open", target, reason, code, after=" for writing")
-    if lines.empty and _new_or_changed(before, _stat(target)):
-        # Nothing was caught: a library whose C runtime keeps its own handle
-        # on standard output (a MinGW DLL under a Windows Python) prints
-        # straight to the console. The output file is all there is to judge.
-        return RefineResult(None, None, None, None, None)
     raise OutputError("cannot write", target, "the library did not report the output written")
+
+
+def _judge_by_files(result, source, target, before):
+    """The outcome when no progress line was caught: a library whose C runtime
+    keeps its own handle on standard output (a MinGW DLL under a Windows
+    Python) prints straight to the console. Only the result and the files are
+    left to judge by, and the facts of the result are unknown."""
+    if result == 1 and _new_or_changed(before, _stat(target)):
+        return RefineResult(None, None, None, None, None)
+    if result != 1:
+        code, reason = _unopened_reason(source, False, unknown=None)
+        if code is not None:
+            raise InputError("cannot open", source, reason, code)
+    code, reason = _unopened_reason(target, True, unknown="the library reported a failure")
+    raise OutputError("cannot write", target, reason, code)
