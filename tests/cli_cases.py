@@ -15,7 +15,7 @@ import sys
 import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-NATIVE, LIBRARY = sys.argv[1], sys.argv[2]
+NATIVE, LIBRARY = map(os.path.abspath, sys.argv[1:3])
 PYTHON = [sys.executable, "-m", "stlrefine"]
 ODD = "caf\udce9.stl"  # a name whose byte 0xE9 is not UTF-8
 TRY = "Try 'stlrefine --help' for more information.\n"
