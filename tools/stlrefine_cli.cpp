@@ -213,9 +213,11 @@ bool beyondLargest(std::string_view text, bool hex) {
     for (; i < text.size() && (text[i] | 0x20) != mark; ++i) {
         if (text[i] == '.') {
             point = true;
-        } else {
-            nonZero = nonZero || text[i] != '0';
-            order += nonZero && !point ? 1 : !nonZero && point ? -1 : 0;
+        } else if (text[i] != '0' || nonZero) {
+            nonZero = true;
+            if (!point) ++order;  // an integer digit from the first non-zero one on
+        } else if (point) {
+            --order;  // a zero between the point and the first non-zero digit
         }
     }
     std::string_view exponentText = text.substr(i < text.size() ? i + 1 : i);
