@@ -83,6 +83,8 @@ done. stopped: None, "vertex limit" (the mesh passed 50000 vertices) or
 progress lines could not be caught (see the module's documentation)."""
 
 _library = None
+# The library gives a failure's reason as the system's English text; its code back.
+_ERRNO_OF = {os.strerror(code): code for code in errno.errorcode}
 # The progress lines are caught by pointing file descriptor 1 elsewhere, which
 # is the whole process's: calls through this module take turns.
 _capture_lock = threading.Lock()
@@ -351,9 +353,11 @@ def refine(input, output, iterations=1, max_height=None, quiet=False):
         return lines.result(count, max_height is not None)
     if lines.error is not None:
         if lines.error.startswith("error: cannot write "):
-            raise OutputError("cannot write", target, lines.reason(", mesh not saved"))
+            reason = lines.reason(", mesh not saved")
+            raise OutputError("cannot write", target, reason, _ERRNO_OF.get(reason))
         action = "cannot read" if lines.error.startswith("error: cannot read ") else "cannot refine"
-        raise InputError(action, source, lines.reason(", mesh not refined"))
+        reason = lines.reason(", mesh not refined")
+        raise InputError(action, source, reason, _ERRNO_OF.get(reason))
     if result != 1:
         code, reason = _unopened_reason(source, False)
         raise InputError("cannot open", source, reason, code)

@@ -125,7 +125,9 @@ def without_the_lines(function, arguments):
     (TORUS, "nowhere/out.stl", stlrefine.OutputError, errno.ENOENT,
      r"cannot open nowhere/out\.stl for writing: No such file or directory"),
     (TORUS, ".", stlrefine.OutputError, errno.EISDIR, r"cannot open \. for writing: Is a directory"),
-    (TORUS, "/dev/full", stlrefine.OutputError, None, r"cannot write /dev/full: No space left on device"),
+    # Without the lines the reason is unknown: (caught, not caught).
+    (TORUS, "/dev/full", stlrefine.OutputError, (errno.ENOSPC, None),
+     r"cannot write /dev/full: No space left on device"),
     (TORUS, "read-only.stl", stlrefine.OutputError, errno.EACCES,
      r"cannot open read-only\.stl for writing: Permission denied"),
 ])
@@ -140,6 +142,7 @@ def test_nothing_written_raises(tmp_path, monkeypatch, caught, source, target, e
     monkeypatch.chdir(tmp_path)
     with pytest.raises(error) as raised:
         stlrefine.refine(source, target, quiet=True)
+    code = code[not caught] if isinstance(code, tuple) else code
     assert isinstance(raised.value, OSError) and raised.value.errno == code
     if caught:
         assert re.fullmatch(message, str(raised.value))
