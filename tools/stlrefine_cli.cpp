@@ -1,110 +1,357 @@
-// stlrefine: command-line host of the library's two exported functions.
+// stlrefine: the command-line tool. It runs the same pipeline as the two
+// exported functions (linked in statically), so the progress lines on
+// standard output are theirs byte for byte, and it learns from the call's
+// report what happened to each file: its own messages go to standard error
+// and its exit status tells which side failed.
 //
-//   stlrefine [-n N|--iterations N] [--max-height H] [INPUT [OUTPUT]]
+//   stlrefine [-n N] [--max-height H] [-q] [--binary] [INPUT [OUTPUT]]
 //
-// Exit status: 0 when the library returns 1, 1 when it returns 0, 2 for a
-// usage error (nothing is run then).
+// Exit status:
+//   0  the refined mesh was written
+//   1  the input could not be opened or read, or the mesh could not be
+//      refined (out of memory, too many facets for 32-bit counts)
+//   2  usage error; nothing was run
+//   3  the output could not be opened, written or put in place
+//   4  the input holds no mesh (not STL, or no complete facet); an empty
+//      solid was written
+#include <algorithm>
 #include <charconv>
-#include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-#include "stlrefine.h"
+#include "api/pipeline.h"
+#include "common/float_format.h"
+#include "platform/platform.h"
+#include "subdivision/subdivision.h"
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #include <shellapi.h>
 #endif
 
-namespace {
-
+#ifndef STLREFINE_VERSION
+#define STLREFINE_VERSION "unknown"
+#endif
 #ifndef STLREFINE_EXAMPLE_MESH
 #define STLREFINE_EXAMPLE_MESH "examples/torus.stl"
 #endif
 
-constexpr const char* Usage =
-    "usage: stlrefine [-n N|--iterations N] [--max-height H] [INPUT [OUTPUT]]\n"
+namespace {
+
+using stlrefine::RefineOutcome;
+using stlrefine::RefineReport;
+using stlrefine::RefineRequest;
+
+enum Exit : int { Written = 0, InputFailed = 1, Usage = 2, OutputFailed = 3, NoMesh = 4 };
+
+constexpr const char* Help =
+    "usage: stlrefine [OPTIONS] [INPUT [OUTPUT]]\n"
     "\n"
     "Refines the triangle mesh of an STL file (ASCII or binary): every triangle\n"
-    "is split into four through its edge midpoints, N times (default 1;\n"
-    "iterations stop once the mesh has more than 50000 vertices). Writes an\n"
-    "ASCII STL file.\n"
+    "is split into four through its edge midpoints, N times (iterations stop\n"
+    "once the mesh has more than 50000 vertices). Writes an ASCII STL file.\n"
     "\n"
-    "  INPUT            STL file to read (default: the bundled example mesh)\n"
-    "  OUTPUT           STL file to write (default: <input stem>.refined.stl\n"
-    "                   in the current directory)\n"
-    "  -n, --iterations N   number of iterations (default 1)\n"
-    "  --max-height H   stop as soon as no triangle is taller along z than H\n"
-    "  -h, --help       show this help\n"
-    "  --version        show the version\n";
+    "  INPUT                 STL file to read (default: the bundled example mesh)\n"
+    "  OUTPUT                STL file to write (default: <input stem>.refined.stl\n"
+    "                        in the current directory)\n"
+    "  -n, --iterations=N    number of iterations (default 1)\n"
+    "      --max-height=H    stop as soon as no triangle is taller along z than H\n"
+    "      --binary          write binary STL instead of ASCII\n"
+    "  -q, --quiet           no progress lines on standard output\n"
+    "  -h, --help            show this help\n"
+    "      --version         show the version\n"
+    "\n"
+    "Exit status: 0 written; 1 input not opened, read or refined; 2 usage error;\n"
+    "3 output not opened, written or put in place; 4 input holds no mesh (an\n"
+    "empty solid was written).\n";
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "stlrefine: %s\n%s", message.c_str(), Usage);
-    return 2;
+// --- Messages -------------------------------------------------------------
+
+// One message on standard error. Text is UTF-8 (on Linux, bytes of file
+// names that are not UTF-8 pass through as they are); a Windows console
+// gets it as UTF-16, whatever its code page.
+void say(const std::string& message) {
+    const std::string line = "stlrefine: " + message + "\n";
+#if defined(_WIN32)
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (console != nullptr && console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
+        const int size = static_cast<int>(line.size());
+        std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, line.data(), size, nullptr, 0)), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, line.data(), size, wide.data(), static_cast<int>(wide.size()));
+        DWORD written = 0;
+        WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
 }
 
-std::optional<int> parseInt(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return {};
-    return value;
+int usageError(const std::string& problem) {
+    say(problem);
+    std::fputs("Try 'stlrefine --help' for more information.\n", stderr);
+    return Usage;
 }
 
-std::optional<float> parseFloat(std::string_view text) {
-    float value = 0;
-    // from_chars is locale-independent and accepts inf and nan.
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return {};
-    return value;
+std::string inQuotes(std::string_view text) {
+    std::string out(1, '\'');
+    out.append(text);
+    out.push_back('\'');
+    return out;
 }
 
-#if !defined(_WIN32)
-// UTF-8 argument to a UTF-32 wide path; nullopt for malformed UTF-8.
-std::optional<std::wstring> widen(std::string_view text) {
+// --- Text of arguments ----------------------------------------------------
+
+void appendCodePoint(std::wstring& out, char32_t c) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (c >= 0x10000) {
+            out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+            return;
+        }
+    }
+    out.push_back(static_cast<wchar_t>(c));
+}
+
+// Bytes (UTF-8 as far as they are valid) to a wide path. Each byte that is
+// not part of a valid sequence becomes U+DC80..U+DCFF, which the library
+// turns back into that byte, so that every name on disk can be given.
+std::wstring widen(std::string_view bytes) {
     std::wstring out;
     std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra;
-        char32_t c;
-        if (lead < 0x80) {
-            extra = 0, c = lead;
-        } else if (lead >= 0xC2 && lead < 0xE0) {
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t extra = 0;
+        char32_t c = lead;
+        if (lead >= 0xC2 && lead < 0xE0) {
             extra = 1, c = lead & 0x1F;
         } else if (lead >= 0xE0 && lead < 0xF0) {
             extra = 2, c = lead & 0x0F;
         } else if (lead >= 0xF0 && lead < 0xF5) {
             extra = 3, c = lead & 0x07;
-        } else {
-            return {};
         }
-        if (text.size() - i <= extra) return {};
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return {};
+        bool valid = lead < 0x80 || extra > 0;
+        for (std::size_t k = 1; valid && k <= extra; ++k) {
+            const auto next = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
+            valid = (next & 0xC0) == 0x80;
             c = (c << 6) | (next & 0x3F);
         }
-        const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-        if (c < minimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};
-        out.push_back(static_cast<wchar_t>(c));
+        constexpr char32_t Smallest[] = {0, 0x80, 0x800, 0x10000};
+        valid = valid && c >= Smallest[extra] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+        if (!valid) {
+            appendCodePoint(out, 0xDC00 + lead);
+            ++i;
+            continue;
+        }
+        appendCodePoint(out, c);
         i += extra + 1;
     }
     return out;
 }
-#endif
 
-std::optional<std::wstring> toWide(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    return path.wstring();
-#else
-    return widen(path.string());
-#endif
+struct Argument {
+    std::wstring path;  // as the library gets it
+    std::string text;   // UTF-8, for options, numbers and messages
+};
+
+Argument argument(std::wstring wide) {
+    std::string text = stlrefine::platform::displayPath(wide);
+    return {std::move(wide), std::move(text)};
 }
+
+// --- Numbers --------------------------------------------------------------
+
+// Numbers are read as strtol (base 10) and strtof read them in the "C"
+// locale, the whole text consumed: leading white space and a sign are
+// allowed; floats may be hexadecimal, inf or nan. from_chars does the
+// conversion, so the process's locale never matters.
+enum class Number { Ok, Invalid, OutOfRange };
+
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Skips white space and a sign; true for a minus.
+bool takeSign(std::string_view& text) {
+    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+    return negative;
+}
+
+Number parseInt32(std::string_view text, std::int32_t& value) {
+    const bool negative = takeSign(text);
+    if (text.empty() || !isDigit(text.front())) return Number::Invalid;
+    std::uint32_t magnitude = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+    if (end != text.data() + text.size()) return Number::Invalid;
+    const std::uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
+    if (error == std::errc::result_out_of_range || magnitude > limit) return Number::OutOfRange;
+    value = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude) : magnitude);
+    return Number::Ok;
+}
+
+// For a number that from_chars found beyond float's range: whether it is
+// too large rather than too small. Such numbers are far from 1 either way,
+// so the position of the first non-zero digit plus the exponent decides.
+bool beyondLargest(std::string_view text, bool hex) {
+    const char mark = hex ? 'p' : 'e';
+    std::int64_t order = 0;
+    bool point = false;
+    bool nonZero = false;
+    std::size_t i = 0;
+    for (; i < text.size() && (text[i] | 0x20) != mark; ++i) {
+        if (text[i] == '.') {
+            point = true;
+        } else if (text[i] != '0' || nonZero) {
+            nonZero = true;
+            if (!point) ++order;  // an integer digit from the first non-zero one on
+        } else if (point) {
+            --order;  // a zero between the point and the first non-zero digit
+        }
+    }
+    std::string_view exponentText = text.substr(i < text.size() ? i + 1 : i);
+    const bool negative = takeSign(exponentText);
+    std::int64_t exponent = 0;
+    for (const char c : exponentText) exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
+    return order * (hex ? 4 : 1) + (negative ? -exponent : exponent) > 0;
+}
+
+Number parseFloat32(std::string_view text, float& value) {
+    const bool negative = takeSign(text);
+    const bool hex = text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
+    if (hex) text.remove_prefix(2);
+    // from_chars takes a minus sign of its own and, in hexadecimal form, inf
+    // and nan: neither may follow what was read above.
+    const bool hexDigit = !text.empty() && (isDigit(text[0]) || text[0] == '.' ||
+                                            ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'f'));
+    if (text.empty() || text[0] == '-' || text[0] == '+' || (hex && !hexDigit)) return Number::Invalid;
+    float parsed = 0.0f;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed,
+                                              hex ? std::chars_format::hex : std::chars_format::general);
+    if (end != text.data() + text.size() || error == std::errc::invalid_argument) return Number::Invalid;
+    // Overflow gives infinity and underflow zero, as strtof's results do.
+    if (error == std::errc::result_out_of_range) {
+        parsed = beyondLargest(text, hex) ? std::numeric_limits<float>::infinity() : 0.0f;
+    }
+    value = negative ? -parsed : parsed;
+    return Number::Ok;
+}
+
+// --- Command line ---------------------------------------------------------
+
+struct Options {
+    std::int32_t iterations = 1;
+    std::optional<float> maxHeight;
+    bool quiet = false;
+    bool binary = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::wstring> files;
+};
+
+// Applies one option (`spelled` as the user wrote it); the problem, or "".
+std::string apply(char option, const std::string& spelled, const std::string& value, Options& options) {
+    const std::string invalid = "invalid value " + inQuotes(value) + " for " + spelled;
+    switch (option) {
+        case 'n':
+            switch (parseInt32(value, options.iterations)) {
+                case Number::Ok: return "";
+                case Number::Invalid: return invalid + ": not an integer";
+                case Number::OutOfRange: return invalid + ": out of the 32-bit range";
+            }
+            break;
+        case 'H': {
+            float height = 0.0f;
+            if (parseFloat32(value, height) != Number::Ok) return invalid + ": not a number";
+            options.maxHeight = height;
+            return "";
+        }
+        case 'q': options.quiet = true; return "";
+        case 'b': options.binary = true; return "";
+        case 'h': options.help = true; return "";
+        case 'V': options.version = true; return "";
+    }
+    return "";
+}
+
+// Reads the arguments in the conventional way: "-n2", "-n 2", "-qn2",
+// "--iterations=2", "--iterations 2", "--" before file names that start
+// with '-'. --help and --version act where they stand. The problem, or "".
+std::string parse(const std::vector<Argument>& args, Options& options) {
+    struct Long {
+        std::string_view name;
+        char option;
+        bool takesValue;
+    };
+    constexpr Long Longs[] = {{"--iterations", 'n', true}, {"--max-height", 'H', true},
+                              {"--quiet", 'q', false},     {"--binary", 'b', false},
+                              {"--help", 'h', false},      {"--version", 'V', false}};
+    bool filesOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i].text;
+        if (filesOnly || arg.size() < 2 || arg[0] != '-') {
+            options.files.push_back(args[i].path);
+            continue;
+        }
+        if (arg == "--") {
+            filesOnly = true;
+            continue;
+        }
+        std::string problem;
+        if (arg[1] == '-') {
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            const Long* match = nullptr;
+            for (const Long& candidate : Longs) {
+                if (candidate.name == name) match = &candidate;
+            }
+            if (match == nullptr) return "unknown option " + inQuotes(name);
+            std::string value;
+            if (equals != std::string::npos) {
+                if (!match->takesValue) return "option " + inQuotes(name) + " takes no value";
+                value = arg.substr(equals + 1);
+            } else if (match->takesValue) {
+                if (i + 1 == args.size()) return "option " + inQuotes(name) + " needs a value";
+                value = args[++i].text;
+            }
+            problem = apply(match->option, name, value, options);
+        } else {
+            // A cluster of short options; -n takes the rest, or the next argument.
+            for (std::size_t k = 1; k < arg.size() && problem.empty() && !options.help; ++k) {
+                const char c = arg[k];
+                if (c == 'n') {
+                    if (k + 1 == arg.size() && i + 1 == args.size()) return "option '-n' needs a value";
+                    problem = apply('n', "-n", k + 1 < arg.size() ? arg.substr(k + 1) : args[++i].text, options);
+                    break;
+                }
+                if (c != 'q' && c != 'h') {
+                    const bool printable = c > ' ' && c < 0x7F;
+                    return "unknown option " + inQuotes(printable ? std::string{'-', c} : arg);
+                }
+                problem = apply(c, std::string{'-', c}, "", options);
+            }
+        }
+        if (!problem.empty()) return problem;
+        if (options.help || options.version) return "";
+    }
+    if (options.files.size() > 2) {
+        return "unexpected third file name " + inQuotes(stlrefine::platform::displayPath(options.files[2]));
+    }
+    return "";
+}
+
+// --- Paths ----------------------------------------------------------------
 
 std::filesystem::path executablePath() {
 #if defined(_WIN32)
@@ -117,102 +364,143 @@ std::filesystem::path executablePath() {
 #endif
 }
 
-// The bundled example: in the source tree this program was built from, or
-// where an install puts it (share/doc/stlrefine/examples beside bin/).
-std::wstring exampleMesh() {
-    std::error_code error;
-    const std::filesystem::path built = STLREFINE_EXAMPLE_MESH;
-    const std::filesystem::path installed = executablePath().parent_path().parent_path() /
-                                            "share" / "doc" / "stlrefine" / "examples" / "torus.stl";
-    const std::filesystem::path& chosen =
-        std::filesystem::exists(built, error) || !std::filesystem::exists(installed, error) ? built
-                                                                                          : installed;
-    return toWide(chosen).value_or(L"torus.stl");
+std::wstring widePath(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return path.native();
+#else
+    return widen(path.native());
+#endif
 }
 
-// "<stem>.refined.stl" for the last path component of `input`.
+// The bundled example mesh: where an install puts it beside this program
+// (<prefix>/bin and <prefix>/share/doc/stlrefine/examples), else in the
+// source tree this program was built from.
+std::wstring exampleMesh() {
+    const std::filesystem::path program = executablePath();
+    if (!program.empty()) {
+        const std::filesystem::path installed =
+            program.parent_path().parent_path() / "share" / "doc" / "stlrefine" / "examples" / "torus.stl";
+        std::error_code error;
+        if (std::filesystem::is_regular_file(installed, error)) return widePath(installed);
+    }
+    return widen(STLREFINE_EXAMPLE_MESH);
+}
+
+// "<stem>.refined.stl" in the current directory, for the last component of
+// `input`; the stem keeps every character of the input's name, escaped bytes
+// included, so that the output name round-trips as well.
 std::wstring defaultOutput(const std::wstring& input) {
-    std::wstring name = input.substr(input.find_last_of(L"/\\") == std::wstring::npos
-                                         ? 0
-                                         : input.find_last_of(L"/\\") + 1);
+#if defined(_WIN32)
+    const std::size_t slash = input.find_last_of(L"/\\");
+#else
+    const std::size_t slash = input.find_last_of(L'/');
+#endif
+    std::wstring name = input.substr(slash == std::wstring::npos ? 0 : slash + 1);
     const std::size_t dot = name.find_last_of(L'.');
     if (dot != std::wstring::npos && dot > 0) name.resize(dot);
     if (name.empty()) name = L"output";
     return name + L".refined.stl";
 }
 
-int run(const std::vector<std::string>& args, const std::vector<std::wstring>& wideArgs) {
-    int iterations = 1;
-    std::optional<float> maxHeight;
-    std::vector<std::wstring> paths;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(Usage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("stlrefine %s\n", STLREFINE_VERSION);
-            return 0;
-        }
-        if (arg == "-n" || arg == "--iterations" || arg == "--max-height") {
-            if (i + 1 == args.size()) return usageError(arg + " needs a value");
-            const std::string& value = args[++i];
-            if (arg == "--max-height") {
-                maxHeight = parseFloat(value);
-                if (!maxHeight) return usageError("not a number: " + value);
-            } else {
-                const auto n = parseInt(value);
-                if (!n) return usageError("not an integer: " + value);
-                iterations = *n;
-            }
-            continue;
-        }
-        if (arg.size() > 1 && arg[0] == '-' && arg != "--") return usageError("unknown option " + arg);
-        if (arg == "--") {
-            for (++i; i < args.size(); ++i) paths.push_back(wideArgs[i]);
-            break;
-        }
-        paths.push_back(wideArgs[i]);
-    }
-    if (paths.size() > 2) return usageError("too many arguments");
-    if (paths.empty()) paths.push_back(exampleMesh());
-    if (paths.size() == 1) paths.push_back(defaultOutput(paths[0]));
+// --- Running ----------------------------------------------------------------
 
-    const int result =
-        maxHeight ? subdivision_noWeight_heightDetect(paths[0].c_str(), paths[1].c_str(),
-                                                      iterations, *maxHeight)
-                  : subdivision_noWeight(paths[0].c_str(), paths[1].c_str(), iterations);
-    return result == 1 ? 0 : 1;
+std::string floatText(float value) {
+    char text[stlrefine::MaxFloatTextLength];
+    return std::string(text, stlrefine::formatFloat(text, value));
+}
+
+// Tells what the call did; returns the exit status.
+int summarize(const Options& options, const std::wstring& inputPath, const std::wstring& outputPath,
+              const RefineReport& report) {
+    const std::string input = stlrefine::platform::displayPath(inputPath);
+    const std::string output = stlrefine::platform::displayPath(outputPath);
+    switch (report.outcome) {
+        case RefineOutcome::InputNotOpened:
+            say("cannot open " + input + ": " + report.reason);
+            return InputFailed;
+        case RefineOutcome::InputNotRead:
+            say("cannot read " + input + ": " + report.reason);
+            return InputFailed;
+        case RefineOutcome::Failed:
+            say("cannot refine " + input + ": " + report.reason);
+            return InputFailed;
+        default:
+            break;
+    }
+    if (report.outcome == RefineOutcome::OutputNotOpened) {
+        say("cannot open " + output + " for writing: " + report.reason);
+        return OutputFailed;
+    }
+    if (report.outcome != RefineOutcome::Written) {
+        say("cannot write " + output + ": " + report.reason);
+        return OutputFailed;
+    }
+    if (report.facetsIn == 0) {
+        const char* why = report.inputType == stlrefine::NotStl
+                              ? "the first five bytes are not 'solid' and the size does not match a binary STL"
+                              : "no complete facet";
+        say(input + " holds no mesh (" + why + "); wrote an empty solid to " + output);
+        return NoMesh;
+    }
+
+    std::string summary = "wrote " + output + ": " + std::to_string(report.facetsIn) + " facets in, " +
+                          std::to_string(report.facetsOut) + " out, " + std::to_string(report.iterationsRun) +
+                          " of " + std::to_string(options.iterations) + " iterations";
+    if (report.stoppedAtVertexLimit) {
+        summary += " (stopped: over " + std::to_string(stlrefine::IterationVertexLimit) + " vertices)";
+    } else if (report.stoppedByHeight) {
+        summary += " (stopped: no triangle taller than " + floatText(*options.maxHeight) + ")";
+    }
+    say(summary);
+    return Written;
+}
+
+int run(const std::vector<Argument>& args) {
+    Options options;
+    const std::string problem = parse(args, options);
+    if (!problem.empty()) return usageError(problem);
+    if (options.help) {
+        std::fputs(Help, stdout);
+        return Written;
+    }
+    if (options.version) {
+        std::puts("stlrefine " STLREFINE_VERSION);
+        return Written;
+    }
+    if (options.files.empty()) {
+        options.files.push_back(exampleMesh());
+        say("no INPUT given: refining the bundled example " +
+            stlrefine::platform::displayPath(options.files[0]));
+    }
+    if (options.files.size() == 1) options.files.push_back(defaultOutput(options.files[0]));
+
+    RefineRequest request;
+    request.inputPath = options.files[0];
+    request.outputPath = options.files[1];
+    request.iterations = options.iterations;
+    request.heightThreshold = options.maxHeight;
+    request.format = options.binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii;
+    request.printProgress = !options.quiet;
+    std::fflush(stdout);
+    const RefineReport report = stlrefine::refine(request);
+    return summarize(options, options.files[0], options.files[1], report);
 }
 
 }  // namespace
 
 #if defined(_WIN32)
 int main() {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::vector<std::string> args;
-    std::vector<std::wstring> wideArgs;
-    for (int i = 1; i < argc; ++i) {
-        wideArgs.emplace_back(argv[i]);
-        // Options are ASCII; the narrow copy only needs to recognise them.
-        std::string narrow;
-        for (const wchar_t c : wideArgs.back()) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-        args.push_back(narrow);
-    }
-    LocalFree(argv);
-    return run(args, wideArgs);
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<Argument> args;
+    for (int i = 1; wide != nullptr && i < count; ++i) args.push_back(argument(wide[i]));
+    LocalFree(wide);
+    return run(args);
 }
 #else
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::vector<std::wstring> wideArgs;
-    for (const std::string& arg : args) {
-        auto wide = widen(arg);
-        if (!wide) return usageError("argument is not valid UTF-8: " + arg);
-        wideArgs.push_back(*wide);
-    }
-    return run(args, wideArgs);
+    std::vector<Argument> args;
+    for (int i = 1; i < argc; ++i) args.push_back(argument(widen(argv[i])));
+    return run(args);
 }
 #endif
