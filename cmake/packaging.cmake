@@ -35,14 +35,6 @@ endif()
 set(STLREFINE_PYTHON_DIR ${_stlrefine_python_dir} CACHE STRING
     "Where the Python module is installed, relative to the prefix")
 
-# An installed CLI that links the shared library finds it relative to itself,
-# so an extracted archive works wherever it is unpacked; a CLI without it
-# ignores the run path.
-if(UNIX AND NOT APPLE)
-  file(RELATIVE_PATH _stlrefine_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-  set_target_properties(stlrefine_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${_stlrefine_bin_to_lib}")
-endif()
-
 install(TARGETS stlrefine EXPORT stlrefineTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT runtime
