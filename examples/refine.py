@@ -21,13 +21,13 @@ def main():
     args = parser.parse_args()
 
     torus = pathlib.Path(__file__).with_name("torus.stl")
-    if not stlrefine.refine(torus, args.output, iterations=args.iterations):
-        print(f"cannot open {torus}", file=sys.stderr)
+    try:
+        result = stlrefine.refine(torus, args.output, iterations=args.iterations, quiet=True)
+    except stlrefine.RefineError as error:  # an OSError: the file and the reason
+        print(error, file=sys.stderr)
         return 1
-    facets = sum(1 for line in args.output.read_text().splitlines()
-                 if line.startswith("facet normal"))
-    print(f"{facets} facets written to {args.output}")
-    return 0 if facets else 1
+    print(f"{result.facets_in} facets in, {result.facets_out} written to {args.output}")
+    return 0
 
 
 if __name__ == "__main__":
