@@ -228,4 +228,4 @@ def test_example_script(tmp_path):
                      ROOT / "python", tmp_path, library=os.environ["STLREFINE_LIBRARY"])
     assert run.returncode == 0, run.stderr
     facets = facet_count(tmp_path / "refined.stl")
-    assert f"{facets} facets written to refined.stl" in run.stdout
+    assert f"{facets} written to refined.stl" in run.stdout
