@@ -12,33 +12,22 @@
 #include <cstring>
 
 #include "common/hash.h"
+#include "common/utf8.h"
 #include "platform/platform.h"
 
 namespace stlrefine::platform {
 
 namespace {
 
-// Appends the UTF-8 form of one code point; false for one that no name can
+// Appends the name bytes of one code point; false for one that no name can
 // hold (NUL, a surrogate other than an escaped byte, beyond U+10FFFF).
-bool appendUtf8(std::uint32_t c, std::string& out) {
+bool appendNameBytes(std::uint32_t c, std::string& out) {
     if (c >= 0xDC80 && c <= 0xDCFF) {
         out.push_back(static_cast<char>(c - 0xDC00));
     } else if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
         return false;
-    } else if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        appendUtf8(c, out);
     }
     return true;
 }
@@ -49,7 +38,7 @@ bool fileName(std::wstring_view path, std::string& out) {
     out.clear();
     out.reserve(path.size());
     for (const wchar_t c : path) {
-        if (!appendUtf8(static_cast<std::uint32_t>(c), out)) return false;
+        if (!appendNameBytes(static_cast<std::uint32_t>(c), out)) return false;
     }
     return !out.empty();
 }
@@ -123,7 +112,7 @@ int createTemporary(const std::string& target, std::string& name) {
 std::string displayPath(std::wstring_view path) {
     std::string out;
     for (const wchar_t c : path) {
-        if (!appendUtf8(static_cast<std::uint32_t>(c), out)) out.append("\xEF\xBF\xBD");  // U+FFFD
+        if (!appendNameBytes(static_cast<std::uint32_t>(c), out)) appendUtf8(0xFFFD, out);
     }
     return out;
 }

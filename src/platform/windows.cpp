@@ -17,6 +17,7 @@
 #include <string>
 
 #include "common/hash.h"
+#include "common/utf8.h"
 #include "platform/platform.h"
 
 namespace stlrefine::platform {
@@ -71,7 +72,7 @@ std::string reasonOf(DWORD error) {
     return std::string(text, length);
 }
 
-// Appends the UTF-8 form of a UTF-16 path; unpaired surrogates become U+FFFD.
+// The UTF-8 form of a UTF-16 path; unpaired surrogates become U+FFFD.
 std::string utf8Of(std::wstring_view path) {
     std::string out;
     for (std::size_t i = 0; i < path.size(); ++i) {
@@ -82,21 +83,7 @@ std::string utf8Of(std::wstring_view path) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        appendUtf8(c, out);
     }
     return out;
 }
