@@ -83,10 +83,24 @@ def fan_on_one_edge():
 
 
 def params(iterations, height=False, files=False, threshold_choice=255, threshold=0.0, negative=False,
-           lattice_mode=False):
+           lattice_mode=False, binary_out=False):
     flags = (iterations | (4 if height else 0) | (8 if files else 0) | (0x40 if negative else 0)
-             | (0x10 if lattice_mode else 0))
+             | (0x10 if lattice_mode else 0) | (0x20 if binary_out else 0))
     return bytes([flags, threshold_choice]) + struct.pack("<f", threshold)
+
+
+def through_files(content):
+    """The whole call through files runs for flagged inputs whose FNV-1a hash
+    is a multiple of 32: bytes 2-5, unused without a height limit or with a
+    chosen threshold, are set to make it so."""
+    for n in range(1 << 16):
+        candidate = content[:2] + struct.pack("<I", n) + content[6:]
+        h = 2166136261
+        for byte in candidate:
+            h = (h ^ byte) * 16777619 & 0xFFFFFFFF
+        if h % 32 == 0:
+            return candidate
+    raise ValueError("no threshold bytes give the hash")
 
 
 def lattice(base, step, offsets):
@@ -102,17 +116,21 @@ LATTICE_OFFSETS = [0, 0, 0, 4, 0, 0, 0, 4, 0,
 
 PIPELINE = {
     "tetra_1.bin": params(1) + binary(TETRA),
-    "tetra_3_files.bin": params(3, files=True) + binary(TETRA),
+    "tetra_3_files.bin": through_files(params(3, files=True) + ascii_stl(TETRA)),
     "octa_ascii_2_height_half.bin": params(2, height=True, threshold=0.5) + ascii_stl(octahedron()),
     "octa_ascii_3_height_nan.bin": params(3, height=True, threshold_choice=0) + ascii_stl(octahedron()),
-    "tetra_3_height_negative.bin": params(3, height=True, threshold_choice=4, files=True) + binary(TETRA),
-    "tetra_negative_iterations.bin": params(2, negative=True, files=True) + binary(TETRA),
-    "nan_inf_2.bin": params(2, files=True) + READER["nan_inf_binary.stl"],
-    "fan_2.bin": params(2, files=True) + ascii_stl(fan_on_one_edge()),
+    "tetra_3_height_negative.bin": through_files(params(3, height=True, threshold_choice=4, files=True,
+                                                        binary_out=True) + ascii_stl(TETRA)),
+    "tetra_negative_iterations.bin": through_files(params(2, negative=True, files=True) + ascii_stl(TETRA)),
+    "nan_inf_2.bin": params(2) + READER["nan_inf_binary.stl"],
+    "nan_inf_ascii_2_files.bin": through_files(params(2, files=True) + ascii_stl(
+        [((math.nan, 0, math.inf), (0, -math.inf, 1e-45), (-0.0, 1, 0))])),
+    "fan_2.bin": through_files(params(2, files=True, binary_out=True) + ascii_stl(fan_on_one_edge())),
     "duplicate_faces_2.bin": params(2) + binary([TETRA[0]] * 3 + [TETRA[1]]),
-    "four_corners_1.bin": params(1, files=True) + READER["four_corners.stl"],
-    "empty_1.bin": params(1, files=True),
-    "lattice_cell_boundary_2.bin": params(2, files=True, lattice_mode=True) + lattice(1, 0, LATTICE_OFFSETS),
+    "four_corners_1.bin": through_files(params(1, files=True) + READER["four_corners.stl"]),
+    "empty_1.bin": through_files(params(1, files=True)),
+    "lattice_cell_boundary_2.bin": through_files(params(2, files=True, lattice_mode=True)
+                                                 + lattice(1, 0, LATTICE_OFFSETS)),
     "lattice_magnitude_32_1.bin": params(1, lattice_mode=True) + lattice(5, 3, LATTICE_OFFSETS),
     "lattice_tolerance_3_height.bin": params(3, height=True, threshold=1e-6, lattice_mode=True)
     + lattice(9, 4, LATTICE_OFFSETS),
