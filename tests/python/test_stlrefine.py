@@ -1,12 +1,10 @@
-"""The Python module: arguments reach the library intact, the result and the
-errors say what the call did, the progress lines are passed on or dropped,
-and the library is found (or a clear error is raised). Its command line is
-checked with the native one by tests/cli_cases.py.
-
-Run by ctest with STLREFINE_LIBRARY naming the freshly built library and
-PYTHONPATH holding python/.
-"""
-
+"""The module beyond the golden cases: the result object and the errors (with
+the progress lines caught or not), quiet output, names that are not UTF-8,
+finding the library, and the example script. Run by ctest with
+STLREFINE_LIBRARY naming the built library and PYTHONPATH holding python/."""
+import concurrent.futures
+import contextlib
+import ctypes.util
 import errno
 import os
 import pathlib
@@ -14,30 +12,104 @@ import re
 import shutil
 import subprocess
 import sys
-import threading
 
 import pytest
 
 import stlrefine
+from stlrefine import InputError, OutputError
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 TORUS = ROOT / "examples" / "torus.stl"
-PACKAGE = ROOT / "python" / "stlrefine"
+FILES = {"t.stl": TORUS.read_bytes(), "not.stl": b"hello\n", "empty.stl": bytes(84),
+         "corners.stl": b"solid t\nvertex 0 0 0\nvertex 1 0 0\n", "old.stl": b"old", "ro.stl": b"old"}
+
+# input, output, keyword arguments, then a RefineResult, or the error class
+# with its errno ((caught, not caught) when they differ) and message.
+CALLS = [
+    ("t.stl", "o.stl", dict(iterations=0), ("binary", 576, 576, 0, None)),
+    ("t.stl", "old.stl", dict(iterations=2), ("binary", 576, 9216, 2, None)),
+    ("t.stl", "o.stl", dict(iterations=10), ("binary", 576, 147456, 4, "vertex limit")),
+    ("t.stl", "o.stl", dict(iterations=-5), ("binary", 576, 576, 0, None)),
+    # The tallest triangle is 0.375 along z. A threshold passed as a double
+    # would arrive as garbage (1e6 reads as 0.0f) and refine anyway.
+    ("t.stl", "o.stl", dict(iterations=3, max_height=0.2), ("binary", 576, 2304, 1, "height")),
+    ("t.stl", "o.stl", dict(iterations=3, max_height=1e6), ("binary", 576, 576, 0, "height")),
+    ("t.stl", "o.stl", dict(max_height=float("nan")), ("binary", 576, 576, 0, "height")),
+    ("t.stl", "o.stl", dict(max_height=-1.0), ("binary", 576, 2304, 1, None)),
+    ("not.stl", "o.stl", {}, ("not stl", 0, 0, 1, None)),
+    ("empty.stl", "o.stl", dict(iterations=2), ("binary", 0, 0, 2, None)),
+    ("corners.stl", "o.stl", dict(max_height=0), ("ascii", 0, 0, 0, "height")),
+    ("missing.stl", "o.stl", {}, (InputError, errno.ENOENT, r"cannot open missing\.stl: No such file or directory")),
+    (".", "o.stl", {}, (InputError, errno.EISDIR, r"cannot open \.: Is a directory")),
+    ("t.stl", "no/o.stl", {}, (OutputError, errno.ENOENT, r"cannot open no/o\.stl for writing: No such file or directory")),
+    ("t.stl", ".", {}, (OutputError, errno.EISDIR, r"cannot open \. for writing: Is a directory")),
+    ("t.stl", "/dev/full", {}, (OutputError, (errno.ENOSPC, None), r"cannot write /dev/full: No space left on device")),
+    ("t.stl", "ro.stl", {}, (OutputError, errno.EACCES, r"cannot open ro\.stl for writing: Permission denied")),
+    ("t.stl", "o.stl", dict(iterations=1.5), (TypeError, None, None)),
+    ("t.stl", "o.stl", dict(iterations=True), (TypeError, None, None)),
+    ("t.stl", "o.stl", dict(iterations=2**31), (OverflowError, None, None)),
+    ("t.stl", "o.stl", dict(iterations=-2**31 - 1), (OverflowError, None, None)),
+    ("t.stl", "o.stl", dict(max_height="high"), (ValueError, None, None)),
+    ("t.stl", "o\0.stl", {}, (ValueError, None, None)),
+    (None, "o.stl", {}, (TypeError, None, None)),
+]
 
 
-def facet_count(path):
-    """Facets of an ASCII STL as the library writes it; fails on any other shape."""
-    text = pathlib.Path(path).read_bytes().decode("ascii")
-    assert text.startswith("solid\n") and text.endswith("\nendsolid"), text[:40]
-    facets = len(re.findall(r"^facet normal \S+ \S+ \S+$", text, re.M))
-    assert len(re.findall(r"^vertex \S+ \S+ \S+$", text, re.M)) == 3 * facets
-    return facets
+@contextlib.contextmanager
+def as_nobody():
+    # Root writes any file; the read-only one is then written to as nobody.
+    os.setresuid(65534, 65534, 0)
+    try:
+        yield
+    finally:
+        os.setresuid(0, 0, 0)
 
 
-@pytest.fixture(autouse=True)
-def fresh_module(monkeypatch):
-    # Each test looks the library up again under its own environment.
-    monkeypatch.setattr(stlrefine, "_library", None)
+def without_the_lines(function, arguments):
+    # A library whose progress lines cannot be caught (another C runtime).
+    return function(*arguments), b""
+
+
+@pytest.mark.parametrize("caught", [True, False])
+@pytest.mark.parametrize("source, target, arguments, expected", CALLS)
+def test_result_or_error(tmp_path, monkeypatch, capfd, caught, source, target, arguments, expected):
+    for name, data in FILES.items():
+        (tmp_path / name).write_bytes(data)
+    (tmp_path / "ro.stl").chmod(0o444)
+    tmp_path.chmod(0o755)
+    monkeypatch.chdir(tmp_path)
+    if not caught:
+        monkeypatch.setattr(stlrefine, "_call_catching_stdout", without_the_lines)
+    stlrefine._load()
+    with as_nobody() if target == "ro.stl" and os.geteuid() == 0 else contextlib.nullcontext():
+        if isinstance(expected[0], str):
+            assert stlrefine.refine(source, target, **arguments) == (expected if caught else (None,) * 5)
+        else:
+            with pytest.raises(expected[0]) as raised:
+                stlrefine.refine(source, target, **arguments)
+    if isinstance(expected[0], str):
+        assert pathlib.Path(target).read_bytes().count(b"\nfacet normal ") == expected[2]
+        assert f"\ntotal face after: {expected[2]}\n" in capfd.readouterr().out
+        assert sorted(os.listdir()) == sorted({*FILES, target})
+    else:
+        code = expected[1][not caught] if isinstance(expected[1], tuple) else expected[1]
+        assert getattr(raised.value, "errno", None) == code
+        assert not caught or expected[2] is None or re.fullmatch(expected[2], str(raised.value))
+        assert {name: pathlib.Path(name).read_bytes() for name in os.listdir()} == FILES
+
+
+def python(args, folder, library=None, path=None):
+    env = {k: v for k, v in os.environ.items() if k not in ("STLREFINE_LIBRARY", "LD_LIBRARY_PATH", "PYTHONUNBUFFERED")}
+    env.update({"PYTHONPATH": str(path or folder)}, **({"STLREFINE_LIBRARY": library} if library else {}))
+    return subprocess.run([sys.executable, *args], cwd=folder, env=env, capture_output=True, text=True)
+
+
+@pytest.mark.parametrize("quiet", [False, True])
+def test_progress_lines_follow_our_own_output_unless_quiet(tmp_path, quiet):
+    # Standard output is a pipe: Python buffers "ours", the library writes to fd 1.
+    code = f"import stlrefine; print('ours'); stlrefine.refine({str(TORUS)!r}, 'o.stl', quiet={quiet})"
+    out = python(["-c", code], tmp_path, os.environ["STLREFINE_LIBRARY"], ROOT / "python").stdout
+    assert out == "ours\n" if quiet else out.startswith("ours\nit binary_stl !!\n")
 
 
 class PathLike:
@@ -54,178 +126,41 @@ def test_every_kind_of_path_and_name_reaches_the_library(tmp_path, kind):
     # range, and U+DCE9 stands for a byte 0xE9 that is not UTF-8.
     folder = tmp_path / "m\u00e9sh \u4e09\u89d2 \U0001f9ca"
     folder.mkdir()
-    source = folder / "caf\udce9.stl"
+    source, output = folder / "caf\udce9.stl", folder / "r\u00e9sultat \U0001f9ca \udcff.stl"
     shutil.copyfile(TORUS, source)
-    output = folder / "r\u00e9sultat \U0001f9ca \udcff.stl"
     assert stlrefine.refine(kind(source), kind(output), iterations=0, quiet=True).facets_out == 576
     assert sorted(os.listdir(os.fsencode(folder))) == sorted(map(os.fsencode, [source.name, output.name]))
-    facet_count(output)
-
-
-@pytest.mark.parametrize("content, arguments, expected", [
-    (None, dict(iterations=0), ("binary", 576, 576, 0, None)),
-    (None, dict(iterations=2), ("binary", 576, 9216, 2, None)),
-    (None, dict(iterations=10), ("binary", 576, 147456, 4, "vertex limit")),
-    (None, dict(iterations=-5), ("binary", 576, 576, 0, None)),
-    # The torus's tallest triangle is 0.375 along z. A threshold passed as a
-    # double would arrive as garbage (1e6 reads as 0.0f) and refine anyway.
-    (None, dict(iterations=3, max_height=0.2), ("binary", 576, 2304, 1, "height")),
-    (None, dict(iterations=3, max_height=1e6), ("binary", 576, 576, 0, "height")),
-    (None, dict(iterations=1, max_height=float("nan")), ("binary", 576, 576, 0, "height")),
-    (None, dict(iterations=1, max_height=-1.0), ("binary", 576, 2304, 1, None)),
-    (b"hello\n", dict(iterations=1), ("not stl", 0, 0, 1, None)),
-    (bytes(84), dict(iterations=2), ("binary", 0, 0, 2, None)),
-    (b"solid t\nvertex 0 0 0\nvertex 1 0 0\n", dict(iterations=1, max_height=0), ("ascii", 0, 0, 0, "height")),
-])
-def test_result_tells_what_was_written(tmp_path, capfd, content, arguments, expected):
-    source = TORUS
-    if content is not None:
-        source = tmp_path / "in.stl"
-        source.write_bytes(content)
-    output = tmp_path / "out.stl"
-    assert stlrefine.refine(source, output, **arguments) == expected
-    assert facet_count(output) == expected[2]
-    out = capfd.readouterr().out
-    assert f"\ntotal face after: {expected[2]}\n" in out and out.endswith("subdivision triangle done!!\n")
-
-
-@pytest.mark.parametrize("quiet", [False, True])
-def test_progress_lines_follow_our_own_output_unless_quiet(tmp_path, capfd, quiet):
-    print("ours")  # buffered by Python: must come out first
-    stlrefine.refine(TORUS, tmp_path / "out.stl", quiet=quiet)
-    out = capfd.readouterr().out
-    assert out == "ours\n" if quiet else out.startswith("ours\nit binary_stl !!\n")
-    assert stlrefine.refine(TORUS, tmp_path / "out.stl", quiet=quiet).facets_out == 2304
 
 
 def test_concurrent_calls_get_their_own_counts(tmp_path):
-    results = {}
-
-    def call(n):
-        results[n] = stlrefine.refine(TORUS, tmp_path / f"{n}.stl", iterations=n, quiet=True)
-
-    threads = [threading.Thread(target=call, args=(n,)) for n in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert {n: r.facets_out for n, r in results.items()} == {n: 576 * 4**n for n in range(4)}
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        got = pool.map(lambda n: stlrefine.refine(TORUS, tmp_path / f"{n}.stl", iterations=n, quiet=True), range(4))
+    assert [result.facets_out for result in got] == [576 * 4**n for n in range(4)]
 
 
-def without_the_lines(function, arguments):
-    # A library whose progress lines cannot be caught (another C runtime).
-    return function(*arguments), b""
-
-
-@pytest.mark.parametrize("caught", [True, False])
-@pytest.mark.parametrize("source, target, error, code, message", [
-    ("missing.stl", "out.stl", stlrefine.InputError, errno.ENOENT,
-     r"cannot open missing\.stl: No such file or directory"),
-    (".", "out.stl", stlrefine.InputError, errno.EISDIR, r"cannot open \.: Is a directory"),
-    (TORUS, "nowhere/out.stl", stlrefine.OutputError, errno.ENOENT,
-     r"cannot open nowhere/out\.stl for writing: No such file or directory"),
-    (TORUS, ".", stlrefine.OutputError, errno.EISDIR, r"cannot open \. for writing: Is a directory"),
-    # Without the lines the reason is unknown: (caught, not caught).
-    (TORUS, "/dev/full", stlrefine.OutputError, (errno.ENOSPC, None),
-     r"cannot write /dev/full: No space left on device"),
-    (TORUS, "read-only.stl", stlrefine.OutputError, errno.EACCES,
-     r"cannot open read-only\.stl for writing: Permission denied"),
+@pytest.mark.parametrize("library, beside, expected", [
+    ("/nonexistent/libstlrefine.so", False,
+     r"LibraryNotFoundError: cannot load the stlrefine library named by STLREFINE_LIBRARY='/nonexistent/libstlrefine\.so'"),
+    ("libc.so.6", False, r"LibraryNotFoundError: .* STLREFINE_LIBRARY='libc\.so\.6'"),  # loads, lacks the functions
+    (None, True, r"^{here}/stlrefine/libstlrefine\.so\n$"),
+    (None, False, r"LibraryNotFoundError: cannot find the stlrefine shared library.* set STLREFINE_LIBRARY"),
 ])
-def test_nothing_written_raises(tmp_path, monkeypatch, caught, source, target, error, code, message):
-    if target == "read-only.stl":
-        if os.geteuid() == 0:
-            pytest.skip("root may write any file")
-        (tmp_path / target).write_bytes(b"old")
-        (tmp_path / target).chmod(0o444)
-    if not caught:
-        monkeypatch.setattr(stlrefine, "_call_catching_stdout", without_the_lines)
-    monkeypatch.chdir(tmp_path)
-    with pytest.raises(error) as raised:
-        stlrefine.refine(source, target, quiet=True)
-    code = code[not caught] if isinstance(code, tuple) else code
-    assert isinstance(raised.value, OSError) and raised.value.errno == code
-    if caught:
-        assert re.fullmatch(message, str(raised.value))
-    assert sorted(os.listdir()) == (["read-only.stl"] if target == "read-only.stl" else [])
-    if target == "read-only.stl":
-        assert pathlib.Path(target).read_bytes() == b"old"
-
-
-@pytest.mark.parametrize("existing", [False, True])
-def test_without_the_lines_a_new_file_is_a_written_one(tmp_path, monkeypatch, existing):
-    monkeypatch.setattr(stlrefine, "_call_catching_stdout", without_the_lines)
-    output = tmp_path / "out.stl"
-    if existing:
-        output.write_bytes(b"old")
-    assert stlrefine.refine(TORUS, output) == (None,) * 5
-    assert facet_count(output) == 2304
-
-
-@pytest.mark.parametrize("arguments, error", [
-    (dict(iterations="2"), TypeError),
-    (dict(iterations=1.5), TypeError),
-    (dict(iterations=True), TypeError),
-    (dict(iterations=2**31), OverflowError),
-    (dict(iterations=-2**31 - 1), OverflowError),
-    (dict(max_height="high"), ValueError),
-    (dict(input="in\0put.stl"), ValueError),
-    (dict(output="out\0put.stl"), ValueError),
-    (dict(input=None), TypeError),
-])
-def test_bad_arguments_raise_before_calling(tmp_path, arguments, error):
-    call = dict(input=TORUS, output=tmp_path / "out.stl") | arguments
-    with pytest.raises(error):
-        stlrefine.refine(**call)
-    assert list(tmp_path.iterdir()) == []
-
-
-@pytest.mark.parametrize("named", ["/nonexistent/libstlrefine.so", "libc.so.6"])
-def test_explicit_library_that_does_not_load_is_a_clear_error(monkeypatch, named):
-    # libc loads but lacks the entry points: still the module's own error.
-    monkeypatch.setenv("STLREFINE_LIBRARY", named)
-    with pytest.raises(stlrefine.LibraryNotFoundError, match="STLREFINE_LIBRARY=.*" + re.escape(named)):
-        stlrefine.refine(TORUS, "unused.stl")
-
-
-def run_python(code_or_args, pythonpath, tmp_path, library=None):
-    env = {k: v for k, v in os.environ.items() if k not in ("STLREFINE_LIBRARY", "LD_LIBRARY_PATH")}
-    env["PYTHONPATH"] = str(pythonpath)
-    if library is not None:
-        env["STLREFINE_LIBRARY"] = library
-    args = ["-c", code_or_args] if isinstance(code_or_args, str) else code_or_args
-    return subprocess.run([sys.executable, *args], env=env, cwd=tmp_path,
-                          capture_output=True, text=True)
-
-
-def system_has_library():
-    probe = run_python("import ctypes.util; print(ctypes.util.find_library('stlrefine') or '')",
-                       ROOT, pathlib.Path.cwd())
-    return bool(probe.stdout.strip())
-
-
-def test_library_beside_the_module_is_found(tmp_path):
-    copy = tmp_path / "site" / "stlrefine"
-    shutil.copytree(PACKAGE, copy, ignore=shutil.ignore_patterns("__pycache__"))
-    shutil.copy(os.environ["STLREFINE_LIBRARY"], copy / "libstlrefine.so")
-    run = run_python("import stlrefine; print(stlrefine.library_path())", copy.parent, tmp_path)
-    assert run.returncode == 0, run.stderr
-    assert run.stdout.strip() == str(copy / "libstlrefine.so")
-
-
-def test_no_library_anywhere_is_a_clear_error(tmp_path):
-    if system_has_library():
+def test_library_lookup(tmp_path, library, beside, expected):
+    if library is None and not beside and ctypes.util.find_library("stlrefine"):
         pytest.skip("an stlrefine library is installed system-wide")
-    copy = tmp_path / "site" / "stlrefine"
-    shutil.copytree(PACKAGE, copy, ignore=shutil.ignore_patterns("__pycache__"))
-    run = run_python("import stlrefine; stlrefine.refine('a.stl', 'b.stl')", copy.parent, tmp_path)
-    assert "LibraryNotFoundError" in run.stderr
-    assert "cannot find the stlrefine shared library" in run.stderr
-    assert "STLREFINE_LIBRARY" in run.stderr
+    shutil.copytree(ROOT / "python" / "stlrefine", tmp_path / "stlrefine", ignore=shutil.ignore_patterns("__pycache__"))
+    if beside:
+        shutil.copy(os.environ["STLREFINE_LIBRARY"], tmp_path / "stlrefine" / "libstlrefine.so")
+    run = python(["-c", "import stlrefine; print(stlrefine.library_path())"], tmp_path, library)
+    assert re.search(expected.replace("{here}", re.escape(str(tmp_path))), run.stdout + run.stderr, re.S), run.stderr
 
 
-def test_example_script(tmp_path):
-    run = run_python([str(ROOT / "examples" / "refine.py"), "refined.stl", "-n", "1"],
-                     ROOT / "python", tmp_path, library=os.environ["STLREFINE_LIBRARY"])
-    assert run.returncode == 0, run.stderr
-    facets = facet_count(tmp_path / "refined.stl")
-    assert f"{facets} written to refined.stl" in run.stdout
+@pytest.mark.parametrize("output, status, message", [
+    ("refined.stl", 0, "576 facets in, 2304 written to refined.stl\n"),
+    ("no/refined.stl", 1, "cannot open no/refined.stl for writing: No such file or directory\n"),
+])
+def test_example_script(tmp_path, output, status, message):
+    run = python([str(ROOT / "examples" / "refine.py"), output, "-n", "1"], tmp_path,
+                 os.environ["STLREFINE_LIBRARY"], ROOT / "python")
+    assert (run.returncode, run.stdout + run.stderr) == (status, message)
+    assert os.listdir(tmp_path) == ([output] if status == 0 else [])

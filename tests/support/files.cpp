@@ -3,11 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -15,99 +12,57 @@ namespace testing_support {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "stlrefine-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    const char* made = mkdtemp(pattern.data());
+    path_ = made ? made : throw std::runtime_error("cannot make " + pattern);
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
 std::string captureStdout(const std::function<void()>& action) {
     std::cout.flush();
-    std::fflush(stdout);
     std::FILE* sink = std::tmpfile();
-    if (!sink) throw std::runtime_error("tmpfile failed");
     const int saved = dup(1);
     dup2(fileno(sink), 1);
-    try {
-        action();
-    } catch (...) {
-        std::cout.flush();
-        dup2(saved, 1);
-        close(saved);
-        std::fclose(sink);
-        throw;
-    }
+    action();
     std::cout.flush();
-    std::fflush(stdout);
     dup2(saved, 1);
     close(saved);
-    std::string text;
+    std::string text(static_cast<std::size_t>(std::ftell(sink)), '\0');
     std::rewind(sink);
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, n);
+    text.resize(std::fread(text.data(), 1, text.size(), sink));
     std::fclose(sink);
     return text;
 }
 
 std::string binaryStl(const std::vector<float>& corners, unsigned char filler) {
-    const std::uint32_t count = static_cast<std::uint32_t>(corners.size() / 9);
-    std::string bytes(80, static_cast<char>(filler));
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((count >> (8 * i)) & 0xFF));
-    for (std::uint32_t f = 0; f < count; ++f) {
-        const float normal[3] = {static_cast<float>(filler), 0.0f, 0.0f};
-        bytes.append(reinterpret_cast<const char*>(normal), 12);
-        bytes.append(reinterpret_cast<const char*>(&corners[9 * f]), 36);
-        bytes.push_back(static_cast<char>(filler));
-        bytes.push_back(static_cast<char>(filler));
+    const auto count = static_cast<std::uint32_t>(corners.size() / 9);
+    std::string bytes = std::string(80, char(filler)) + std::string(reinterpret_cast<const char*>(&count), 4);
+    for (std::size_t f = 0; f < count; ++f) {
+        bytes += std::string(12, char(filler)) + std::string(reinterpret_cast<const char*>(&corners[9 * f]), 36);
+        bytes += std::string(2, char(filler));
     }
     return bytes;
 }
 
 std::wstring widePath(const std::filesystem::path& path) {
-    // Test paths are UTF-8; decoded here rather than through the C library,
-    // whose conversion depends on the process locale.
     const std::string bytes = path.string();
     std::wstring wide;
     for (std::size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const auto lead = static_cast<unsigned char>(bytes[i++]);
         const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-        char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < bytes.size(); ++k) {
-            c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
-        }
-        wide.push_back(static_cast<wchar_t>(c));
-        i += static_cast<std::size_t>(extra) + 1;
+        auto c = static_cast<wchar_t>(extra == 0 ? lead : lead & (0x3F >> extra));
+        for (int k = 0; k < extra && i < bytes.size(); ++k) c = (c << 6) | (bytes[i++] & 0x3F);
+        wide.push_back(c);
     }
     return wide;
-}
-
-std::string withFacetCount(std::string file, std::uint32_t count) {
-    for (int i = 0; i < 4; ++i) file[80 + i] = static_cast<char>((count >> (8 * i)) & 0xFF);
-    return file;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) result.push_back(line);
-    return result;
 }
 
 }  // namespace testing_support

@@ -2,8 +2,9 @@
 // its two exported C functions.
 #pragma once
 
-#include <filesystem>
-#include <string>
+#include <dlfcn.h>
+
+#include "support/files.h"
 
 namespace testing_support {
 
@@ -13,27 +14,43 @@ inline constexpr bool Sanitized = true;
 inline constexpr bool Sanitized = false;
 #endif
 
-using PlainFn = int (*)(const wchar_t*, const wchar_t*, int);
-using HeightFn = int (*)(const wchar_t*, const wchar_t*, int, float);
-
-// The built shared library, loaded once per process. Null pointers when it
-// could not be loaded (dlerror() tells why).
 struct LoadedLibrary {
-    PlainFn plain = nullptr;
-    HeightFn height = nullptr;
+    int (*plain)(const wchar_t*, const wchar_t*, int) = nullptr;
+    int (*height)(const wchar_t*, const wchar_t*, int, float) = nullptr;
 };
-const LoadedLibrary& library();
 
-// One call: the height-limited export when `threshold` is given. Returns
-// the result; standard output is left alone.
-int callLibrary(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
-                const float* threshold = nullptr);
+// The built shared library's exports, loaded once per process and never
+// closed (calls may still run on other threads at exit); null pointers when it
+// could not be loaded (dlerror() tells why).
+inline const LoadedLibrary& library() {
+    static const LoadedLibrary loaded = [] {
+        LoadedLibrary lib;
+        if (void* handle = dlopen(STLREFINE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL)) {
+            lib.plain = reinterpret_cast<decltype(lib.plain)>(dlsym(handle, "subdivision_noWeight"));
+            lib.height = reinterpret_cast<decltype(lib.height)>(dlsym(handle, "subdivision_noWeight_heightDetect"));
+        }
+        return lib;
+    }();
+    return loaded;
+}
+
+// One call: the height-limited export when `threshold` is given.
+inline int callLibrary(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
+                       const float* threshold = nullptr) {
+    const std::wstring wideIn = widePath(in), wideOut = widePath(out);
+    return threshold ? library().height(wideIn.c_str(), wideOut.c_str(), iterations, *threshold)
+                     : library().plain(wideIn.c_str(), wideOut.c_str(), iterations);
+}
 
 struct Call {
     int result = -1;
     std::string transcript;  // everything the call printed
 };
-Call callCaptured(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
-                  const float* threshold = nullptr);
+inline Call callCaptured(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
+                         const float* threshold = nullptr) {
+    Call call;
+    call.transcript = captureStdout([&] { call.result = callLibrary(in, out, iterations, threshold); });
+    return call;
+}
 
 }  // namespace testing_support

@@ -3,7 +3,6 @@
 // for bit.
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
 #include "support/meshes.h"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <numeric>
 #include <random>
 
@@ -17,63 +18,38 @@ StageMesh::StageMesh(const Mesh& mesh)
 }
 
 Mesh StageMesh::toMesh() const {
-    Mesh mesh;
-    mesh.vertices.assign(vertices.get(), vertices.get() + vertexComponents);
-    mesh.faces.assign(faces.get(), faces.get() + faceComponents);
-    return mesh;
+    return {{vertices.get(), vertices.get() + vertexComponents}, {faces.get(), faces.get() + faceComponents}};
 }
 
 Mesh torus(int rings, int sides, float majorRadius, float minorRadius) {
     Mesh mesh;
-    const double pi = 3.14159265358979323846;
-    for (int i = 0; i < rings; ++i) {
-        const double u = 2 * pi * i / rings;
-        for (int j = 0; j < sides; ++j) {
-            const double v = 2 * pi * j / sides;
-            const double r = majorRadius + minorRadius * std::cos(v);
-            mesh.vertices.push_back(static_cast<float>(r * std::cos(u)));
-            mesh.vertices.push_back(static_cast<float>(r * std::sin(u)));
-            mesh.vertices.push_back(static_cast<float>(minorRadius * std::sin(v)));
-        }
-    }
-    auto index = [&](int i, int j) { return (i % rings) * sides + (j % sides); };
     for (int i = 0; i < rings; ++i) {
         for (int j = 0; j < sides; ++j) {
-            const int a = index(i, j), b = index(i + 1, j), c = index(i + 1, j + 1), d = index(i, j + 1);
+            const double u = 2 * std::numbers::pi * i / rings, v = 2 * std::numbers::pi * j / sides, r = majorRadius + minorRadius * std::cos(v);
+            mesh.vertices.insert(mesh.vertices.end(), {static_cast<float>(r * std::cos(u)),
+                                 static_cast<float>(r * std::sin(u)), static_cast<float>(minorRadius * std::sin(v))});
+            const int a = i * sides + j, b = (i + 1) % rings * sides + j;
+            const int c = (i + 1) % rings * sides + (j + 1) % sides, d = i * sides + (j + 1) % sides;
             mesh.faces.insert(mesh.faces.end(), {a, b, c, a, c, d});
         }
     }
     return mesh;
 }
 
-Mesh tetrahedron() {
-    Mesh mesh;
-    mesh.vertices = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2};
-    mesh.faces = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
-    return mesh;
-}
+Mesh tetrahedron() { return {{0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2}, {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3}}; }
 
 std::vector<float> facetCorners(const Mesh& mesh) {
     std::vector<float> corners;
-    corners.reserve(mesh.faces.size() * 3);
-    for (const std::int32_t index : mesh.faces) {
-        corners.insert(corners.end(), mesh.vertices.begin() + 3 * index,
-                       mesh.vertices.begin() + 3 * index + 3);
-    }
+    for (const std::int32_t v : mesh.faces) corners.insert(corners.end(), &mesh.vertices[3 * v], &mesh.vertices[3 * v] + 3);
     return corners;
 }
 
 Mesh shuffledFaces(const Mesh& mesh, std::uint32_t seed) {
     std::vector<std::int32_t> order(static_cast<std::size_t>(mesh.faceCount()));
     std::iota(order.begin(), order.end(), 0);
-    std::mt19937 random(seed);
-    std::shuffle(order.begin(), order.end(), random);
-    Mesh result;
-    result.vertices = mesh.vertices;
-    for (const std::int32_t f : order) {
-        result.faces.insert(result.faces.end(), mesh.faces.begin() + 3 * f,
-                            mesh.faces.begin() + 3 * f + 3);
-    }
+    std::shuffle(order.begin(), order.end(), std::mt19937(seed));
+    Mesh result{mesh.vertices, {}};
+    for (const std::int32_t f : order) result.faces.insert(result.faces.end(), &mesh.faces[3 * f], &mesh.faces[3 * f] + 3);
     return result;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "common/arrays.h"
@@ -9,8 +10,8 @@
 namespace testing_support {
 
 struct Mesh {
-    std::vector<float> vertices;       // x, y, z per vertex
-    std::vector<std::int32_t> faces;   // three indices per face
+    std::vector<float> vertices;      // x, y, z per vertex
+    std::vector<std::int32_t> faces;  // three indices per face
     std::int32_t vertexCount() const { return static_cast<std::int32_t>(vertices.size() / 3); }
     std::int32_t faceCount() const { return static_cast<std::int32_t>(faces.size() / 3); }
 };
@@ -40,5 +41,14 @@ std::vector<float> facetCorners(const Mesh& mesh);
 
 // The faces in a pseudo-random order fixed by `seed`.
 Mesh shuffledFaces(const Mesh& mesh, std::uint32_t seed);
+
+// Bit patterns of floats, for comparisons in which NaN payloads and the sign
+// of zero count.
+inline std::vector<std::uint32_t> bitsOf(const float* values, std::size_t count) {
+    std::vector<std::uint32_t> bits(count);
+    if (count > 0) std::memcpy(bits.data(), values, 4 * count);
+    return bits;
+}
+inline std::vector<std::uint32_t> bitsOf(const std::vector<float>& v) { return bitsOf(v.data(), v.size()); }
 
 }  // namespace testing_support
