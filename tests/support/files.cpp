@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
@@ -21,9 +20,8 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
 }
 
 std::string readFile(const std::filesystem::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string captureStdout(const std::function<void()>& action) {
@@ -35,9 +33,7 @@ std::string captureStdout(const std::function<void()>& action) {
     std::cout.flush();
     dup2(saved, 1);
     close(saved);
-    std::string text(static_cast<std::size_t>(std::ftell(sink)), '\0');
-    std::rewind(sink);
-    text.resize(std::fread(text.data(), 1, text.size(), sink));
+    const std::string text = readFile("/proc/self/fd/" + std::to_string(fileno(sink)));
     std::fclose(sink);
     return text;
 }
