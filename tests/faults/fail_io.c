@@ -1,8 +1,8 @@
-/* Preloaded into a test's child process: once FAULT_AFTER bytes have been
- * read (FAULT_OP=read) or written (FAULT_OP=write) through descriptors whose
- * path holds FAULT_PATH, the next call fails with EIO, or with FAULT_HANG
- * set the process stops there for good, to be killed mid-write. The call
- * that crosses the limit is cut short, as a device would do it. */
+// Preloaded into a test's child process: once FAULT_AFTER bytes have been
+// read (FAULT_OP=read) or written (FAULT_OP=write) through descriptors whose
+// path holds FAULT_PATH, the next call fails with EIO, or with FAULT_HANG
+// set the process stops there for good, to be killed mid-write. The call
+// that crosses the limit is cut short, as a device would do it.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -13,29 +13,26 @@
 
 static long long passed;
 
-/* Bytes still allowed on fd, or -1 when the fault does not apply to it. */
-static long long allowance(const char* op, int fd) {
-    const char* want = getenv("FAULT_OP");
-    const char* path = getenv("FAULT_PATH");
-    const char* after = getenv("FAULT_AFTER");
-    if (want == NULL || path == NULL || after == NULL || strcmp(want, op) != 0) return -1;
-    char link[64];
-    char name[4096];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t length = readlink(link, name, sizeof name - 1);
-    if (length < 0) return -1;
-    name[length] = '\0';
-    if (strstr(name, path) == NULL) return -1;
-    const long long left = atoll(after) - passed;
-    return left > 0 ? left : 0;
-}
-
 static ssize_t faulty(const char* op, int fd, void* data, size_t n) {
     static ssize_t (*realRead)(int, void*, size_t);
     static ssize_t (*realWrite)(int, const void*, size_t);
     if (realRead == NULL) *(void**)&realRead = dlsym(RTLD_NEXT, "read");
     if (realWrite == NULL) *(void**)&realWrite = dlsym(RTLD_NEXT, "write");
-    const long long left = allowance(op, fd);
+    const char* want = getenv("FAULT_OP");
+    const char* path = getenv("FAULT_PATH");
+    const char* after = getenv("FAULT_AFTER");
+    // Bytes still allowed on fd, or -1 when the fault does not apply to it.
+    long long left = -1;
+    if (want != NULL && path != NULL && after != NULL && strcmp(want, op) == 0) {
+        char link[64];
+        char name[4096];
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        const ssize_t length = readlink(link, name, sizeof name - 1);
+        if (length > 0) {
+            name[length] = '\0';
+            if (strstr(name, path) != NULL) left = atoll(after) > passed ? atoll(after) - passed : 0;
+        }
+    }
     if (left == 0 && n > 0) {
         while (getenv("FAULT_HANG") != NULL) pause();
         errno = EIO;
