@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Runs every case of this folder (format in README.md) through a host:
 
-    run_cases.py --cli PATH     the command-line tool: stdout, exit status, output bytes
-    run_cases.py --module       stlrefine.refine() in a child: stdout, the error raised, output bytes
+    run_cases.py --cli PATH      the command-line tool: stdout, exit status, output bytes
+    run_cases.py --library PATH  the shared library's exports through ctypes, in a
+                                 child: stdout, the call's result, output bytes
 
-The module is found through PYTHONPATH and loads the library named by
-STLREFINE_LIBRARY. Exit status 1 when any case fails.
+Exit status 1 when any case fails.
 """
 import pathlib
 import subprocess
@@ -14,11 +14,11 @@ import tempfile
 import zlib
 
 HERE = pathlib.Path(__file__).resolve().parent
-# refine() raises exactly when no output was written: InputError where the
-# CLI exits 1, OutputError where it exits 3.
-MODULE = ("import stlrefine, sys\n"
-          "try: stlrefine.refine(sys.argv[1], sys.argv[2], int(sys.argv[3]), *map(float, sys.argv[4:]))\n"
-          "except stlrefine.InputError: sys.exit(1)\nexcept stlrefine.OutputError: sys.exit(3)")
+# One call of the export a host would make; its result is the exit status.
+LIBRARY = ("import ctypes, sys\nlib = ctypes.CDLL(sys.argv[1])\nheight = sys.argv[5:]\n"
+           "f = lib.subdivision_noWeight_heightDetect if height else lib.subdivision_noWeight\n"
+           "f.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p, ctypes.c_int] + [ctypes.c_float] * len(height)\n"
+           "sys.exit(f(sys.argv[2], sys.argv[3], int(sys.argv[4]), *map(float, height)))")
 
 
 def load(path):
@@ -42,9 +42,9 @@ def check_output(case, folder, target):
 
 
 def main():
-    cli = sys.argv[2] if len(sys.argv) == 3 and sys.argv[1] == "--cli" else None
-    if not cli and sys.argv[1:] != ["--module"]:
+    if len(sys.argv) != 3 or sys.argv[1] not in ("--cli", "--library"):
         sys.exit(__doc__)
+    cli = sys.argv[2] if sys.argv[1] == "--cli" else None
     failed = 0
     cases = sorted(HERE.glob("*.case"))
     for path in cases:
@@ -60,8 +60,8 @@ def main():
                 command = [cli, "-n", case["iterations"], *height, "--", source, target]
                 status = int(case["exit"])
             else:
-                command = [sys.executable, "-c", MODULE, source, target, case["iterations"], *height[1:]]
-                status = int(case["exit"]) if case["output"] in ("none", case.get("existing")) else 0
+                command = [sys.executable, "-c", LIBRARY, sys.argv[2], source, target, case["iterations"], *height[1:]]
+                status = int(case["result"])
             done = subprocess.run(command, capture_output=True, timeout=300)
             problems = [f"exit status {done.returncode}, expected {status}: {done.stderr!r}"] if done.returncode != status else []
             if done.stdout != (HERE / f"{path.stem}.transcript").read_bytes():
