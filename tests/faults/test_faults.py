@@ -50,6 +50,8 @@ CASES = [
     ("new output", "", IN, "out.stl", None, "OK", [("out.stl", "NEW")]),
     ("writable file of another user in a sticky folder", f"chmod 1777 .; {OLD}out.stl; chmod 666 out.stl", IN,
      "out.stl", "nobody", "OK", [("out.stl", "NEW")]),
+    ("non-ASCII name refined in place", "cp ../torus.stl 'm\u00e9sh \U0001F600.stl'", "m\u00e9sh \U0001F600.stl",
+     "m\u00e9sh \U0001F600.stl", None, "OK", [("m\u00e9sh \U0001F600.stl", "NEW")]),
     ("name of 250 bytes", "", IN, "a" * 246 + ".stl", None, "OK", [("a" * 246 + ".stl", "NEW")]),
     ("existing output replaced, its 0640 kept", f"{OLD}out.stl; chmod 640 out.stl", IN, "out.stl", None, "OK",
      [("out.stl", "NEW"), ("out.stl", 0o640)]),

@@ -42,15 +42,4 @@ inline int callLibrary(const std::filesystem::path& in, const std::filesystem::p
                      : library().plain(wideIn.c_str(), wideOut.c_str(), iterations);
 }
 
-struct Call {
-    int result = -1;
-    std::string transcript;  // everything the call printed
-};
-inline Call callCaptured(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
-                         const float* threshold = nullptr) {
-    Call call;
-    call.transcript = captureStdout([&] { call.result = callLibrary(in, out, iterations, threshold); });
-    return call;
-}
-
 }  // namespace testing_support
