@@ -4,7 +4,6 @@ finding the library, and the example script. Run by ctest with
 STLREFINE_LIBRARY naming the built library and PYTHONPATH holding python/."""
 import concurrent.futures
 import contextlib
-import ctypes.util
 import errno
 import os
 import pathlib
@@ -24,25 +23,19 @@ FILES = {"t.stl": TORUS.read_bytes(), "not.stl": b"hello\n", "empty.stl": bytes(
          "corners.stl": b"solid t\nvertex 0 0 0\nvertex 1 0 0\n", "old.stl": b"old", "ro.stl": b"old"}
 
 # input, output, keyword arguments, then a RefineResult, or the error class
-# with its errno ((caught, not caught) when they differ) and message.
+# with its errno ((caught, not caught) when they differ) and message. The
+# results and messages that `python3 -m stlrefine` prints are checked against
+# the native CLI in tests/cli_cases.py.
 CALLS = [
-    ("t.stl", "o.stl", dict(iterations=0), ("binary", 576, 576, 0, None)),
-    ("t.stl", "old.stl", dict(iterations=2), ("binary", 576, 9216, 2, None)),
-    ("t.stl", "o.stl", dict(iterations=10), ("binary", 576, 147456, 4, "vertex limit")),
+    ("t.stl", "old.stl", dict(iterations=10), ("binary", 576, 147456, 4, "vertex limit")),
     ("t.stl", "o.stl", dict(iterations=-5), ("binary", 576, 576, 0, None)),
-    # The tallest triangle is 0.375 along z. A threshold passed as a double
-    # would arrive as garbage (1e6 reads as 0.0f) and refine anyway.
     ("t.stl", "o.stl", dict(iterations=3, max_height=0.2), ("binary", 576, 2304, 1, "height")),
-    ("t.stl", "o.stl", dict(iterations=3, max_height=1e6), ("binary", 576, 576, 0, "height")),
     ("t.stl", "o.stl", dict(max_height=float("nan")), ("binary", 576, 576, 0, "height")),
-    ("t.stl", "o.stl", dict(max_height=-1.0), ("binary", 576, 2304, 1, None)),
     ("not.stl", "o.stl", {}, ("not stl", 0, 0, 1, None)),
     ("empty.stl", "o.stl", dict(iterations=2), ("binary", 0, 0, 2, None)),
     ("corners.stl", "o.stl", dict(max_height=0), ("ascii", 0, 0, 0, "height")),
     ("missing.stl", "o.stl", {}, (InputError, errno.ENOENT, r"cannot open missing\.stl: No such file or directory")),
-    (".", "o.stl", {}, (InputError, errno.EISDIR, r"cannot open \.: Is a directory")),
     ("t.stl", "no/o.stl", {}, (OutputError, errno.ENOENT, r"cannot open no/o\.stl for writing: No such file or directory")),
-    ("t.stl", ".", {}, (OutputError, errno.EISDIR, r"cannot open \. for writing: Is a directory")),
     ("t.stl", "/dev/full", {}, (OutputError, (errno.ENOSPC, None), r"cannot write /dev/full: No space left on device")),
     ("t.stl", "ro.stl", {}, (OutputError, errno.EACCES, r"cannot open ro\.stl for writing: Permission denied")),
     ("t.stl", "o.stl", dict(iterations=1.5), (TypeError, None, None)),
@@ -112,15 +105,7 @@ def test_progress_lines_follow_our_own_output_unless_quiet(tmp_path, quiet):
     assert out == "ours\n" if quiet else out.startswith("ours\nit binary_stl !!\n")
 
 
-class PathLike:
-    def __init__(self, path):
-        self.path = path
-
-    def __fspath__(self):
-        return str(self.path)
-
-
-@pytest.mark.parametrize("kind", [str, pathlib.Path, PathLike, os.fsencode])
+@pytest.mark.parametrize("kind", [str, pathlib.Path, os.fsencode])
 def test_every_kind_of_path_and_name_reaches_the_library(tmp_path, kind):
     # Wide strings on Linux are UTF-32: a non-BMP character checks the whole
     # range, and U+DCE9 stands for a byte 0xE9 that is not UTF-8.
@@ -138,29 +123,14 @@ def test_concurrent_calls_get_their_own_counts(tmp_path):
     assert [result.facets_out for result in got] == [576 * 4**n for n in range(4)]
 
 
+# No library at all: tests/cli_cases.py (exit status 5).
 @pytest.mark.parametrize("library, beside, expected", [
-    ("/nonexistent/libstlrefine.so", False,
-     r"LibraryNotFoundError: cannot load the stlrefine library named by STLREFINE_LIBRARY='/nonexistent/libstlrefine\.so'"),
     ("libc.so.6", False, r"LibraryNotFoundError: .* STLREFINE_LIBRARY='libc\.so\.6'"),  # loads, lacks the functions
     (None, True, r"^{here}/stlrefine/libstlrefine\.so\n$"),
-    (None, False, r"LibraryNotFoundError: cannot find the stlrefine shared library.* set STLREFINE_LIBRARY"),
 ])
 def test_library_lookup(tmp_path, library, beside, expected):
-    if library is None and not beside and ctypes.util.find_library("stlrefine"):
-        pytest.skip("an stlrefine library is installed system-wide")
     shutil.copytree(ROOT / "python" / "stlrefine", tmp_path / "stlrefine", ignore=shutil.ignore_patterns("__pycache__"))
     if beside:
         shutil.copy(os.environ["STLREFINE_LIBRARY"], tmp_path / "stlrefine" / "libstlrefine.so")
     run = python(["-c", "import stlrefine; print(stlrefine.library_path())"], tmp_path, library)
     assert re.search(expected.replace("{here}", re.escape(str(tmp_path))), run.stdout + run.stderr, re.S), run.stderr
-
-
-@pytest.mark.parametrize("output, status, message", [
-    ("refined.stl", 0, "576 facets in, 2304 written to refined.stl\n"),
-    ("no/refined.stl", 1, "cannot open no/refined.stl for writing: No such file or directory\n"),
-])
-def test_example_script(tmp_path, output, status, message):
-    run = python([str(ROOT / "examples" / "refine.py"), output, "-n", "1"], tmp_path,
-                 os.environ["STLREFINE_LIBRARY"], ROOT / "python")
-    assert (run.returncode, run.stdout + run.stderr) == (status, message)
-    assert os.listdir(tmp_path) == ([output] if status == 0 else [])
