@@ -112,6 +112,7 @@ def folder(setup=""):
 
 try:
     shutil.copy(pathlib.Path(__file__).resolve().parents[2] / "examples" / "torus.stl", top)
+    CLI = shutil.copy(CLI, top)  # nobody must be able to run it, wherever the build is
     FILES = {"TORUS": pathlib.Path(top, "torus.stl").read_bytes()}
     for n in (2, 3):
         check(run("lib", top, "torus.stl", f"new{n}.stl", n=n)[0] == 1, "reference")
