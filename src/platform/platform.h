@@ -79,7 +79,6 @@ public:
 private:
     bool fail(const std::string& reason);
     void discard();
-    void discardTemporary();
 
 #if defined(_WIN32)
     void* handle_ = nullptr;

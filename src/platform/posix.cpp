@@ -83,7 +83,8 @@ std::string finalTarget(std::string name) {
 // output's name, so that it fits wherever the output's name fits) and
 // created exclusively, so that it never collides with another call. The
 // permission bits are those of a new file (0666 less the umask). Returns the
-// descriptor, or -1 with errno set.
+// descriptor, or -1 with errno set and `name` empty: it must never name a
+// file that this call did not make, such as another call's temporary file.
 constexpr std::size_t TemporaryBaseLength = 100;
 
 int createTemporary(const std::string& target, std::string& name) {
@@ -101,9 +102,11 @@ int createTemporary(const std::string& target, std::string& name) {
         for (int i = 0; i < 8; ++i, bits /= 36) suffix.push_back(Digits[bits % 36]);
         name = folder + "." + base + "." + suffix + ".tmp";
         const int fd = openRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) break;
         bits = mixBits(bits + static_cast<std::uint64_t>(attempt) + 1);
     }
+    name.clear();
     return -1;
 }
 
@@ -202,18 +205,19 @@ bool OutputFile::open(std::wstring_view path, Mode mode) {
         fd_ = createTemporary(target_, temporary_);
         if (fd_ >= 0) {
             // The new file takes the place of the old one with its owner and
-            // permission bits. Another user's file whose owner cannot be kept
-            // (and which a sticky folder would not let us replace) is written
-            // in place instead.
-            if (::fchown(fd_, info.st_uid, info.st_gid) == 0 ||
-                ::fchown(fd_, info.st_uid, static_cast<gid_t>(-1)) == 0 || info.st_uid == ::geteuid()) {
+            // permission bits (set after the owner, which clears set-id
+            // bits). When either cannot be given to it, as for another
+            // user's file (which a sticky folder would not let us replace
+            // anyway), the file is written in place instead.
+            const bool ownerKept = ::fchown(fd_, info.st_uid, info.st_gid) == 0 ||
+                                   ::fchown(fd_, info.st_uid, static_cast<gid_t>(-1)) == 0 ||
+                                   info.st_uid == ::geteuid();
+            if (ownerKept && ::fchmod(fd_, info.st_mode & 07777) == 0) {
                 ::close(existing);
-                ::fchmod(fd_, info.st_mode & 07777);
                 return true;
             }
-            discardTemporary();
+            discard();
         } else {
-            temporary_.clear();
             if (errno != EACCES && errno != EPERM && errno != EROFS) {
                 const int error = errno;
                 ::close(existing);
@@ -267,13 +271,6 @@ bool OutputFile::commit() {
         temporary_.clear();
     }
     return true;
-}
-
-void OutputFile::discardTemporary() {
-    ::close(fd_);
-    fd_ = -1;
-    ::unlink(temporary_.c_str());
-    temporary_.clear();
 }
 
 void OutputFile::discard() {
