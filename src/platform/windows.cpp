@@ -30,12 +30,17 @@ constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 // Largest single ReadFile/WriteFile request; their byte counts are 32-bit.
 constexpr std::size_t MaxTransfer = std::size_t{1} << 30;
 
-// The name handed to CreateFileW. Paths of MAX_PATH characters or more only
-// open in the "\\?\" form, which takes a full path with backslashes only;
-// shorter paths go as they are, relative ones included.
+// Characters that the temporary file's name adds to the output's:
+// "." before it, ".<8 random>.tmp" after it.
+constexpr std::size_t TemporaryExtra = 14;
+
+// The name handed to CreateFileW. Full paths of MAX_PATH characters or more
+// only open in the "\\?\" form, which takes a full path with backslashes
+// only; shorter paths go as they are, relative ones included. The limit is
+// judged with room for the temporary file's longer name beside the output.
 bool win32Name(std::wstring_view path, std::wstring& name) {
     if (path.empty() || path.find(L'\0') != std::wstring_view::npos) return false;
-    if (path.size() < MAX_PATH || path.substr(0, 4) == L"\\\\?\\") {
+    if (path.substr(0, 4) == L"\\\\?\\") {
         name = path;
         return true;
     }
@@ -46,6 +51,10 @@ bool win32Name(std::wstring_view path, std::wstring& name) {
     const DWORD length = GetFullPathNameW(whole.c_str(), needed, full.data(), nullptr);
     if (length == 0 || length >= needed) return false;
     full.resize(length);
+    if (full.size() + TemporaryExtra < MAX_PATH) {
+        name = whole;
+        return true;
+    }
     if (full.compare(0, 2, L"\\\\") == 0) {
         name = L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
     } else {
@@ -105,7 +114,8 @@ bool writeAll(HANDLE handle, const char* data, std::size_t n) {
 }
 
 // A temporary file beside `target` (".out.stl.<random>.tmp"), created
-// exclusively so that it never collides with another call.
+// exclusively so that it never collides with another call. On failure `name`
+// is empty: it must never name a file that this call did not make.
 HANDLE createTemporary(const std::wstring& target, std::wstring& name) {
     const std::size_t slash = target.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
@@ -121,9 +131,11 @@ HANDLE createTemporary(const std::wstring& target, std::wstring& name) {
         name = folder + L"." + base + L"." + suffix + L".tmp";
         const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, ShareAll, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return handle;
+        if (handle != INVALID_HANDLE_VALUE) return handle;
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
         bits = mixBits(bits + static_cast<std::uint64_t>(attempt) + 1);
     }
+    name.clear();  // leaves the last error as it is
     return INVALID_HANDLE_VALUE;
 }
 
@@ -230,7 +242,6 @@ bool OutputFile::open(std::wstring_view path, Mode mode) {
             handle_ = handle;
             return true;
         }
-        temporary_.clear();
         if (GetLastError() != ERROR_ACCESS_DENIED) {
             const DWORD error = GetLastError();
             CloseHandle(existing);
@@ -305,13 +316,6 @@ bool OutputFile::commit() {
         temporary_.clear();
     }
     return true;
-}
-
-void OutputFile::discardTemporary() {
-    CloseHandle(static_cast<HANDLE>(handle_));
-    handle_ = nullptr;
-    DeleteFileW(temporary_.c_str());
-    temporary_.clear();
 }
 
 void OutputFile::discard() {
