@@ -59,7 +59,6 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
     StlHead head;
     const bool detected = detectStlFile(input, head);
     if (detected) {
-        report.detected = true;
         report.inputType = head.type;
         console.line(detectionLine(head.type));
     }
@@ -158,7 +157,11 @@ RefineReport refine(const RefineRequest& request) noexcept {
     } catch (const std::bad_alloc&) {
         report.reason = "out of memory";
     } catch (const std::exception& error) {
-        report.reason = error.what();
+        try {
+            report.reason = error.what();
+        } catch (...) {
+            report.reason = "out of memory";  // short enough to need no allocation
+        }
     } catch (...) {
         report.reason = "unexpected failure";
     }

@@ -34,7 +34,6 @@ enum class RefineOutcome {
 struct RefineReport {
     RefineOutcome outcome = RefineOutcome::Failed;
     std::string reason;  // why, when the outcome is not Written (the system's words)
-    bool detected = false;       // the input was read far enough to classify it
     StlType inputType = NotStl;
     std::int64_t cornersRead = 0;   // corners the parser found
     std::int32_t facetsIn = 0;      // faces of the welded mesh
