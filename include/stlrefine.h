@@ -14,12 +14,16 @@
  * output could not be written completely or put in place (a full disk, an
  * I/O error), or memory ran out; one line beginning "error: " says which.
  * No partial output is left behind then, and an existing output keeps its
- * old bytes.
+ * old bytes, unless it had to be written in place (below): then it is left
+ * empty rather than holding part of a mesh.
  *
  * The output is written to a temporary file beside it and renamed into
  * place once complete, so a crash of the process or a full disk never
  * leaves a half-written file at the output path. The data is not flushed to
- * the disk (no fsync): a power loss may still lose it.
+ * the disk (no fsync): a power loss may still lose it. An output that cannot
+ * be replaced that way is written in place: a file with several hard links,
+ * a device or FIFO, a file in a folder where no new file can be made, or
+ * another user's file whose owner could not be kept.
  *
  * No exception ever leaves these functions; each call runs entirely on the
  * calling thread and keeps no state, so calls on different files may run
