@@ -188,7 +188,9 @@ def _call_catching_stdout(function, arguments):
                 stream.flush()  # our own buffered lines belong before the call's
         try:
             saved = os.dup(1)
-        except OSError:
+        except OSError as error:
+            if error.errno != errno.EBADF:
+                raise
             saved = None  # no standard output at all
         os.dup2(sink.fileno(), 1)
         try:
