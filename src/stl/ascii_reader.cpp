@@ -179,8 +179,9 @@ bool fastDecimal(const char* p, const char* last, double& value, const char*& en
         for (++p; p < last && isDigit(*p); ++p, any = true) {
             if (digits > 0 || *p != '0') ++digits;
             mantissa = 10 * mantissa + static_cast<unsigned>(*p - '0');
-            --exponent;
-            if (digits > 19) return false;
+            // Far beyond any exponent this path takes, and far from int's
+            // limit however many zeros follow the point.
+            if (--exponent < -1000 || digits > 19) return false;
         }
     }
     if (!any) return false;
