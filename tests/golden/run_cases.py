@@ -4,6 +4,8 @@
     run_cases.py --cli PATH      the command-line tool: stdout, exit status, output bytes
     run_cases.py --library PATH  the shared library's exports through ctypes, in a
                                  child: stdout, the call's result, output bytes
+    run_cases.py --module PATH   stlrefine.refine() of the module beside python/ on
+                                 that library, in a child: stdout, the error raised
 
 Exit status 1 when any case fails.
 """
@@ -19,6 +21,12 @@ LIBRARY = ("import ctypes, sys\nlib = ctypes.CDLL(sys.argv[1])\nheight = sys.arg
            "f = lib.subdivision_noWeight_heightDetect if height else lib.subdivision_noWeight\n"
            "f.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p, ctypes.c_int] + [ctypes.c_float] * len(height)\n"
            "sys.exit(f(sys.argv[2], sys.argv[3], int(sys.argv[4]), *map(float, height)))")
+# refine() raises exactly when no output was written: InputError where the
+# CLI exits 1, OutputError where it exits 3.
+MODULE = (f"import os, sys\nos.environ['STLREFINE_LIBRARY'] = sys.argv[1]\n"
+          f"sys.path.insert(0, {str(HERE.parents[1] / 'python')!r})\nimport stlrefine\n"
+          "try: stlrefine.refine(sys.argv[2], sys.argv[3], int(sys.argv[4]), *map(float, sys.argv[5:]))\n"
+          "except stlrefine.InputError: sys.exit(1)\nexcept stlrefine.OutputError: sys.exit(3)")
 
 
 def load(path):
@@ -42,9 +50,10 @@ def check_output(case, folder, target):
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("--cli", "--library"):
+    if len(sys.argv) != 3 or sys.argv[1] not in ("--cli", "--library", "--module"):
         sys.exit(__doc__)
     cli = sys.argv[2] if sys.argv[1] == "--cli" else None
+    module = sys.argv[1] == "--module"
     failed = 0
     cases = sorted(HERE.glob("*.case"))
     for path in cases:
@@ -60,8 +69,11 @@ def main():
                 command = [cli, "-n", case["iterations"], *height, "--", source, target]
                 status = int(case["exit"])
             else:
-                command = [sys.executable, "-c", LIBRARY, sys.argv[2], source, target, case["iterations"], *height[1:]]
+                command = [sys.executable, "-c", MODULE if module else LIBRARY, sys.argv[2], source, target,
+                           case["iterations"], *height[1:]]
                 status = int(case["result"])
+                if module:
+                    status = int(case["exit"]) if case["output"] in ("none", case.get("existing")) else 0
             done = subprocess.run(command, capture_output=True, timeout=300)
             problems = [f"exit status {done.returncode}, expected {status}: {done.stderr!r}"] if done.returncode != status else []
             if done.stdout != (HERE / f"{path.stem}.transcript").read_bytes():
