@@ -66,7 +66,6 @@ CASES = [
     ("full tmpfs, new output", MOUNT, IN, "fs/out.stl", None, "ENOSPC", []),
     ("full tmpfs, refined in place", MOUNT + "cp ../torus.stl fs/in.stl", "fs/in.stl", "fs/in.stl", None, "ENOSPC",
      [("fs/in.stl", "TORUS")]),
-    ("/dev/full", "", IN, "/dev/full", None, "ENOSPC", []),
     ("EIO after 100 kB", f"{OLD}out.stl", IN, "out.stl", fault("write", "out.stl"), "EIO", [("out.stl", b"old\n")]),
     ("EIO after 100 kB, hard link emptied", f"{OLD}out.stl; ln out.stl other.stl", IN, "out.stl",
      fault("write", "out.stl"), "EIO", [("out.stl", b""), ("other.stl", b"")]),

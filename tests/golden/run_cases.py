@@ -4,11 +4,12 @@
     run_cases.py --cli PATH      the command-line tool: stdout, exit status, output bytes
     run_cases.py --library PATH  the shared library's exports through ctypes, in a
                                  child: stdout, the call's result, output bytes
-    run_cases.py --module PATH   stlrefine.refine() of the module beside python/ on
-                                 that library, in a child: stdout, the error raised
+    run_cases.py --module PATH   python3 -m stlrefine (python/, through refine()) on
+                                 that library: as the CLI
 
 Exit status 1 when any case fails.
 """
+import os
 import pathlib
 import subprocess
 import sys
@@ -21,12 +22,6 @@ LIBRARY = ("import ctypes, sys\nlib = ctypes.CDLL(sys.argv[1])\nheight = sys.arg
            "f = lib.subdivision_noWeight_heightDetect if height else lib.subdivision_noWeight\n"
            "f.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p, ctypes.c_int] + [ctypes.c_float] * len(height)\n"
            "sys.exit(f(sys.argv[2], sys.argv[3], int(sys.argv[4]), *map(float, height)))")
-# refine() raises exactly when no output was written: InputError where the
-# CLI exits 1, OutputError where it exits 3.
-MODULE = (f"import os, sys\nos.environ['STLREFINE_LIBRARY'] = sys.argv[1]\n"
-          f"sys.path.insert(0, {str(HERE.parents[1] / 'python')!r})\nimport stlrefine\n"
-          "try: stlrefine.refine(sys.argv[2], sys.argv[3], int(sys.argv[4]), *map(float, sys.argv[5:]))\n"
-          "except stlrefine.InputError: sys.exit(1)\nexcept stlrefine.OutputError: sys.exit(3)")
 
 
 def load(path):
@@ -52,8 +47,8 @@ def check_output(case, folder, target):
 def main():
     if len(sys.argv) != 3 or sys.argv[1] not in ("--cli", "--library", "--module"):
         sys.exit(__doc__)
-    cli = sys.argv[2] if sys.argv[1] == "--cli" else None
-    module = sys.argv[1] == "--module"
+    cli = {"--cli": [sys.argv[2]], "--module": [sys.executable, "-m", "stlrefine"]}.get(sys.argv[1])
+    env = dict(os.environ, STLREFINE_LIBRARY=sys.argv[2], PYTHONPATH=HERE.parents[1] / "python")
     failed = 0
     cases = sorted(HERE.glob("*.case"))
     for path in cases:
@@ -66,15 +61,12 @@ def main():
             if "existing" in case:
                 target.write_bytes((HERE / case["existing"]).read_bytes())
             if cli:
-                command = [cli, "-n", case["iterations"], *height, "--", source, target]
+                command = [*cli, "-n", case["iterations"], *height, "--", source, target]
                 status = int(case["exit"])
             else:
-                command = [sys.executable, "-c", MODULE if module else LIBRARY, sys.argv[2], source, target,
-                           case["iterations"], *height[1:]]
+                command = [sys.executable, "-c", LIBRARY, sys.argv[2], source, target, case["iterations"], *height[1:]]
                 status = int(case["result"])
-                if module:
-                    status = int(case["exit"]) if case["output"] in ("none", case.get("existing")) else 0
-            done = subprocess.run(command, capture_output=True, timeout=300)
+            done = subprocess.run(command, capture_output=True, timeout=300, env=env)
             problems = [f"exit status {done.returncode}, expected {status}: {done.stderr!r}"] if done.returncode != status else []
             if done.stdout != (HERE / f"{path.stem}.transcript").read_bytes():
                 problems.append("transcript differs:\n" + done.stdout.decode(errors="replace"))
