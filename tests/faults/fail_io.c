@@ -2,7 +2,9 @@
 // read (FAULT_OP=read) or written (FAULT_OP=write) through descriptors whose
 // path holds FAULT_PATH, the next call fails with EIO, or with FAULT_HANG
 // set the process stops there for good, to be killed mid-write. The call
-// that crosses the limit is cut short, as a device would do it.
+// that crosses the limit is cut short, as a device would do it. With
+// FAULT_OP=close, closing such a descriptor reports EIO (after closing it),
+// as a file system reports a deferred write error.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -16,8 +18,10 @@ static long long passed;
 static ssize_t faulty(const char* op, int fd, void* data, size_t n) {
     static ssize_t (*realRead)(int, void*, size_t);
     static ssize_t (*realWrite)(int, const void*, size_t);
+    static int (*realClose)(int);
     if (realRead == NULL) *(void**)&realRead = dlsym(RTLD_NEXT, "read");
     if (realWrite == NULL) *(void**)&realWrite = dlsym(RTLD_NEXT, "write");
+    if (realClose == NULL) *(void**)&realClose = dlsym(RTLD_NEXT, "close");
     const char* want = getenv("FAULT_OP");
     const char* path = getenv("FAULT_PATH");
     const char* after = getenv("FAULT_AFTER");
@@ -35,14 +39,16 @@ static ssize_t faulty(const char* op, int fd, void* data, size_t n) {
     }
     if (left == 0 && n > 0) {
         while (getenv("FAULT_HANG") != NULL) pause();
+        if (op[0] == 'c') realClose(fd);
         errno = EIO;
         return -1;
     }
     if (left > 0 && (unsigned long long)left < n) n = (size_t)left;
-    const ssize_t done = op[0] == 'r' ? realRead(fd, data, n) : realWrite(fd, data, n);
+    const ssize_t done = op[0] == 'r' ? realRead(fd, data, n) : op[0] == 'w' ? realWrite(fd, data, n) : realClose(fd);
     if (left > 0 && done > 0) passed += done;
     return done;
 }
 
 ssize_t read(int fd, void* data, size_t n) { return faulty("read", fd, data, n); }
 ssize_t write(int fd, const void* data, size_t n) { return faulty("write", fd, (void*)data, n); }
+int close(int fd) { return (int)faulty("close", fd, NULL, 1); }

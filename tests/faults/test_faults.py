@@ -1,11 +1,10 @@
-"""Faults around the files of a call: a full or failing file system, a read
-error, a process killed mid-write, links, FIFOs, devices and permissions.
-
-  python3 test_faults.py LIBRARY CLI SHIM
+"""Faults around the files of a call: a full or failing file system, read
+and close errors, a process killed mid-write, links, FIFOs, devices and
+permissions. Usage: python3 test_faults.py LIBRARY CLI SHIM
 
 Every call runs in a child (the library through ctypes, or the CLI) in a
 fresh folder, so that the shim fail_io.c can be preloaded and permission
-cases can run as nobody. Cases that mount or run as nobody need root."""
+cases can run as nobody (as root only, like the mounts)."""
 import os
 import pathlib
 import shutil
@@ -67,6 +66,7 @@ CASES = [
     ("full tmpfs, refined in place", MOUNT + "cp ../torus.stl fs/in.stl", "fs/in.stl", "fs/in.stl", None, "ENOSPC",
      [("fs/in.stl", "TORUS")]),
     ("EIO after 100 kB", f"{OLD}out.stl", IN, "out.stl", fault("write", "out.stl"), "EIO", [("out.stl", b"old\n")]),
+    ("EIO at close", f"{OLD}out.stl", IN, "out.stl", fault("close", "out.stl", 0), "EIO", [("out.stl", b"old\n")]),
     ("EIO after 100 kB, hard link emptied", f"{OLD}out.stl; ln out.stl other.stl", IN, "out.stl",
      fault("write", "out.stl"), "EIO", [("out.stl", b""), ("other.stl", b"")]),
     ("EIO reading the input", "cp ../torus.stl in.stl", "in.stl", "out.stl", fault("read", "in.stl", 1000), "READ", []),
@@ -117,10 +117,9 @@ try:
     shutil.copy(pathlib.Path(__file__).resolve().parents[2] / "examples" / "torus.stl", top)
     CLI = shutil.copy(CLI, top)  # nobody must be able to run it, wherever the build is
     FILES = {"TORUS": pathlib.Path(top, "torus.stl").read_bytes()}
-    for n in (2, 3):
-        check(run("lib", top, "torus.stl", f"new{n}.stl", n=n)[0] == 1, "reference")
-        FILES[f"NEW{n}"] = pathlib.Path(top, f"new{n}.stl").read_bytes()
-    FILES["NEW"] = FILES["NEW2"]
+    for n, key in ((2, "NEW"), (3, "NEW3")):
+        check(run("lib", top, "torus.stl", f"{key}.stl", n=n)[0] == 1, "reference")
+        FILES[key] = pathlib.Path(top, f"{key}.stl").read_bytes()
     for name, setup, input, output, how, outcome, after in CASES:
         if os.geteuid() != 0 and (how == "nobody" or "mount" in setup):
             skipped += 2  # needs root: mounts a file system or runs as nobody

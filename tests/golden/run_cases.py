@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
-"""Runs every case of this folder (format in README.md) through a host:
+"""Runs every case of this folder (format in README.md) through a host;
+exit status 1 when any case fails:
 
     run_cases.py --cli PATH      the command-line tool: stdout, exit status, output bytes
     run_cases.py --library PATH  the shared library's exports through ctypes, in a
                                  child: stdout, the call's result, output bytes
     run_cases.py --module PATH   python3 -m stlrefine (python/, through refine()) on
                                  that library: as the CLI
-
-Exit status 1 when any case fails.
 """
 import os
 import pathlib

@@ -1,7 +1,6 @@
 """The module beyond the golden cases: the result object and the errors (with
-the progress lines caught or not), quiet output, names that are not UTF-8,
-finding the library, and the example script. Run by ctest with
-STLREFINE_LIBRARY naming the built library and PYTHONPATH holding python/."""
+the progress lines caught or not), quiet output, names that are not UTF-8 and
+finding the library. Run by ctest (STLREFINE_LIBRARY, PYTHONPATH=python/)."""
 import concurrent.futures
 import contextlib
 import errno
@@ -58,11 +57,6 @@ def as_nobody():
         os.setresuid(0, 0, 0)
 
 
-def without_the_lines(function, arguments):
-    # A library whose progress lines cannot be caught (another C runtime).
-    return function(*arguments), b""
-
-
 @pytest.mark.parametrize("caught", [True, False])
 @pytest.mark.parametrize("source, target, arguments, expected", CALLS)
 def test_result_or_error(tmp_path, monkeypatch, capfd, caught, source, target, arguments, expected):
@@ -72,7 +66,8 @@ def test_result_or_error(tmp_path, monkeypatch, capfd, caught, source, target, a
     tmp_path.chmod(0o755)
     monkeypatch.chdir(tmp_path)
     if not caught:
-        monkeypatch.setattr(stlrefine, "_call_catching_stdout", without_the_lines)
+        # A library whose progress lines cannot be caught (another C runtime).
+        monkeypatch.setattr(stlrefine, "_call_catching_stdout", lambda function, arguments: (function(*arguments), b""))
     stlrefine._load()
     with as_nobody() if target == "ro.stl" and os.geteuid() == 0 else contextlib.nullcontext():
         if isinstance(expected[0], str):
