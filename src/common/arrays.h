@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace stlrefine {
 
@@ -21,10 +24,21 @@ using NormalArray = std::unique_ptr<float[]>;
 // Nine floats per face: its three corners, each x, y, z, in corner order.
 using FacetCornerArray = std::unique_ptr<float[]>;
 
-// Allocates an array of n elements without initialising them.
+// Allocates an array of n elements without initialising them, on large
+// pages where the system offers them.
 template <class T>
 std::unique_ptr<T[]> allocateArray(std::size_t n) {
-    return std::unique_ptr<T[]>(new T[n]);
+    std::unique_ptr<T[]> array(new T[n]);
+    platform::adviseLargePages(array.get(), n * sizeof(T));
+    return array;
+}
+
+// Makes room for n elements in a vector that is about to grow that far, on
+// large pages where the system offers them.
+template <class T>
+void reserveLarge(std::vector<T>& vector, std::size_t n) {
+    vector.reserve(n);
+    platform::adviseLargePages(vector.data(), vector.capacity() * sizeof(T));
 }
 
 }  // namespace stlrefine

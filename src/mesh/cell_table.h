@@ -166,7 +166,7 @@ public:
         std::size_t capacity = 64;
         while (3 * capacity < 4 * expectedCells) capacity *= 2;
         resize(capacity);
-        slots_.reserve(expectedCells);
+        reserveLarge(slots_, expectedCells);
     }
 
     // A corner's coarse cell and the cell's hash, computed ahead of the
@@ -353,6 +353,8 @@ private:
     }
 
     void resize(std::size_t capacity) {
+        entries_.clear();
+        reserveLarge(entries_, capacity);
         entries_.assign(capacity, Entry{0, NoSlot});
         mask_ = capacity - 1;
         shift_ = 64 - std::countr_zero(capacity);

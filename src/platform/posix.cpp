@@ -3,6 +3,7 @@
 // valid UTF-8 (the mapping Python calls surrogateescape), so every name on
 // disk can be reached.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,22 @@
 #include "platform/platform.h"
 
 namespace stlrefine::platform {
+
+void adviseLargePages(const void* data, std::size_t bytes) noexcept {
+#if defined(MADV_HUGEPAGE)
+    // Only whole aligned large pages inside the array can be given; an array
+    // under two of them would gain little.
+    constexpr std::uintptr_t Large = std::uintptr_t{1} << 21;
+    if (bytes < 2 * Large) return;
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (first + Large - 1) & ~(Large - 1);
+    const std::uintptr_t end = (first + bytes) & ~(Large - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
 
 namespace {
 

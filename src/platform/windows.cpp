@@ -22,6 +22,10 @@
 
 namespace stlrefine::platform {
 
+// Large pages on Windows need a privilege that programs rarely hold, and
+// then must be allocated as such; ordinary arrays keep ordinary pages.
+void adviseLargePages(const void*, std::size_t) noexcept {}
+
 namespace {
 
 // Others may read, write, rename or delete the file while we hold it open.

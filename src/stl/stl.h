@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/arrays.h"
 #include "platform/platform.h"
 
 namespace stlrefine {
