@@ -35,6 +35,7 @@ CASES = [
     ("-q . o.stl", 1, r"cannot open \.: Is a directory", {}),
     ("-q t.stl nowhere/o.stl", 3, r"cannot open nowhere/o\.stl for writing: No such file or directory", {}),
     ("-q t.stl .", 3, r"cannot open \. for writing: Is a directory", {}),
+    ("-q t.stl /dev/stdout", 0, r"wrote /dev/stdout: 576 facets in, 2304 out", {"/dev/stdout": 2304}),
     ("-q t.stl /dev/full", 3, r"cannot write /dev/full: No space left on device", {}),
     ("-q not.stl", 4, r"not\.stl holds no mesh \(the first five bytes are not 'solid' and the size does not "
      r"match a binary STL\); wrote an empty solid to not\.refined\.stl", {"not.refined.stl": 0}),
@@ -72,6 +73,8 @@ def outcome(command, args):
             pathlib.Path(temp, name).write_bytes(data)
         done = run(command, args, temp)
         written = {p.name: p.read_bytes() for p in pathlib.Path(temp).iterdir() if p.name not in FIXTURES}
+        if "/dev/stdout" in args:  # a pipe, written through its name
+            written["/dev/stdout"], done.stdout = done.stdout, b""
     return done.returncode, done.stdout, os.fsdecode(done.stderr).replace("python3 -m stlrefine", "stlrefine"), written
 
 

@@ -179,6 +179,11 @@ def _stat(path):
         return None
 
 
+def _is_file_of(path, fd):
+    named, opened = _stat(path), os.fstat(fd)
+    return named is not None and (named.st_dev, named.st_ino) == (opened.st_dev, opened.st_ino)
+
+
 def _call_catching_stdout(function, arguments):
     """Runs the call with file descriptor 1 pointing at a temporary file;
     returns its result and what it printed."""
@@ -192,6 +197,10 @@ def _call_catching_stdout(function, arguments):
             if error.errno != errno.EBADF:
                 raise
             saved = None  # no standard output at all
+        if saved is not None and os.name == "posix" and _is_file_of(arguments[1], saved):
+            # The mesh itself goes to standard output (/dev/stdout, say): it
+            # must reach the real one, not the sink that catches the lines.
+            arguments = (arguments[0], f"/dev/fd/{saved}") + arguments[2:]
         os.dup2(sink.fileno(), 1)
         try:
             result = function(*arguments)

@@ -202,10 +202,13 @@ bool OutputFile::open(std::wstring_view path, Mode mode) {
     mode_ = mode;
     std::string name;
     if (!fileName(path, name)) return fail(reasonOf(ENOENT));
-    target_ = finalTarget(name);
-
+    // A regular file is replaced where its chain of symbolic links ends, so
+    // that the links stay links. Anything else is written through the name
+    // itself: a link to a pipe, such as /dev/stdout, ends at no name at all.
     struct stat info {};
-    if (::stat(target_.c_str(), &info) != 0) {
+    const bool exists = ::stat(name.c_str(), &info) == 0;
+    target_ = exists && !S_ISREG(info.st_mode) ? name : finalTarget(name);
+    if (!exists) {
         // A new file: nothing to keep, but a crash must not leave it half
         // written either, so it is made under a temporary name too.
         fd_ = createTemporary(target_, temporary_);
