@@ -21,13 +21,13 @@ using stlrefine::Ascii, stlrefine::Binary, stlrefine::NotStl;
 
 // The file as the pipeline reads it, detected as `type`: detection, then the
 // parser, through one open handle. The parser's result and the corners.
-static std::pair<bool, std::vector<float>> readThroughFile(const std::string& bytes, stlrefine::StlType type) {
+static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::string& bytes, stlrefine::StlType type) {
     TempDir dir;
     writeFile(dir / "in.stl", bytes);
     stlrefine::platform::InputFile input;
     stlrefine::StlHead head;
     EXPECT_TRUE(input.open(widePath(dir / "in.stl")) && stlrefine::detectStlFile(input, head) && head.type == type);
-    std::pair<bool, std::vector<float>> read;
+    std::pair<bool, stlrefine::StlPointList> read;
     read.first = stlrefine::parseStlFile(input, head, read.second);
     EXPECT_FALSE(input.failed());
     return read;
@@ -62,7 +62,7 @@ TEST(StlInput, BinaryCornersBitForBit) {
     }
     const std::string records = binaryStl(corners).substr(84);
     for (const auto& [size, maxCount, decoded] : {std::array<std::size_t, 3>{50 * 3 + 49, 5, 3}, {150, 2, 2}, {49, 5, 0}}) {
-        std::vector<float> part;
+        stlrefine::StlPointList part;
         EXPECT_EQ(stlrefine::appendBinaryFacets(reinterpret_cast<const unsigned char*>(records.data()), size, maxCount, part), decoded);
         EXPECT_EQ(bitsOf(part), bitsOf(corners.data(), 9 * decoded)) << size;
     }
@@ -80,7 +80,7 @@ TEST(StlInput, AsciiLinesAndBlockEdges) {
         return text + std::string(size - text.size() - 1, 'x') + '\n';
     };
     const std::string nul(1, '\0');
-    const struct { std::string text; bool success; std::vector<float> corners; } cases[] = {
+    const struct { std::string text; bool success; stlrefine::StlPointList corners; } cases[] = {
         {"solid\nvertex\nvertex 7\nvertex 7 8\nvertex 1 2 3 4\nend", true, {0, 0, 0, 7, 0, 0, 7, 8, 0, 1, 2, 3}},
         {"solid\nvertexx 3 3 3\nvert 5 5 5\nVERTEX 2 2 2\nend\n", false, {2, 2, 2}},
         {"solid a\nvertex 1 1 1\nendsolid a\nsolid b\nvertex 2 2 2\nendsolid b", true, {1, 1, 1, 2, 2, 2}},

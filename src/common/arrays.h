@@ -1,44 +1,90 @@
 // Flat arrays that travel between the pipeline stages.
 //
 // Every stage allocates the arrays it produces and hands ownership back to
-// the caller; unique_ptr<T[]> gives array allocation and array release without
-// the zero-filling that std::vector would do on arrays that are overwritten
+// the caller; Array<T> gives array allocation and release without the
+// zero-filling that std::vector would do on arrays that are overwritten
 // anyway.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace stlrefine {
 
+// Fresh pages are costly to touch one by one (see platform/platform.h).
+// Arrays of a large page (2 MiB) or more start on a large-page boundary and
+// span whole large pages, so that every byte of them can lie on large pages;
+// those that stay untouched cost nothing. Smaller arrays come from the heap
+// with all their pages mapped at once: they are about to be written, and
+// what stays unused is under a large page.
+constexpr std::size_t LargePageSize = std::size_t{1} << 21;
+constexpr std::size_t PrefaultSize = std::size_t{1} << 16;
+
+inline void* allocateBytes(std::size_t bytes) {
+    if (bytes < LargePageSize) {
+        void* data = ::operator new(bytes);
+        if (bytes >= PrefaultSize) platform::prefaultPages(data, bytes);
+        return data;
+    }
+    if (bytes > SIZE_MAX - LargePageSize) throw std::bad_array_new_length();
+    const std::size_t rounded = (bytes + LargePageSize - 1) & ~(LargePageSize - 1);
+    void* data = ::operator new(rounded, std::align_val_t{LargePageSize});
+    platform::adviseLargePages(data, rounded);
+    return data;
+}
+
+inline void releaseBytes(void* data, std::size_t bytes) noexcept {
+    if (bytes < LargePageSize) {
+        ::operator delete(data);
+    } else {
+        ::operator delete(data, std::align_val_t{LargePageSize});
+    }
+}
+
+struct ArrayRelease {
+    std::size_t bytes = 0;
+    void operator()(void* data) const noexcept { releaseBytes(data, bytes); }
+};
+
+// A flat array of plain values, released as it was allocated.
+template <class T>
+using Array = std::unique_ptr<T[], ArrayRelease>;
+
+// Allocates an array of n elements without initialising them.
+template <class T>
+Array<T> allocateArray(std::size_t n) {
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+    return Array<T>(static_cast<T*>(allocateBytes(n * sizeof(T))), ArrayRelease{n * sizeof(T)});
+}
+
+// The same placement for the arrays that grow as they are filled.
+template <class T>
+struct LargePageAllocator {
+    using value_type = T;
+    LargePageAllocator() = default;
+    template <class U>
+    LargePageAllocator(const LargePageAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T*>(allocateBytes(n * sizeof(T)));
+    }
+    void deallocate(T* data, std::size_t n) noexcept { releaseBytes(data, n * sizeof(T)); }
+    friend bool operator==(const LargePageAllocator&, const LargePageAllocator&) { return true; }
+};
+
+template <class T>
+using GrowingArray = std::vector<T, LargePageAllocator<T>>;
+
 // x, y, z of vertex i at 3i, 3i+1, 3i+2.
-using VertexArray = std::unique_ptr<float[]>;
+using VertexArray = Array<float>;
 // Corner indices of face f at 3f, 3f+1, 3f+2; (a, b, c) is the orientation.
-using FaceIndexArray = std::unique_ptr<std::int32_t[]>;
-// Unit normal of face f at 3f, 3f+1, 3f+2.
-using NormalArray = std::unique_ptr<float[]>;
-// Nine floats per face: its three corners, each x, y, z, in corner order.
-using FacetCornerArray = std::unique_ptr<float[]>;
-
-// Allocates an array of n elements without initialising them, on large
-// pages where the system offers them.
-template <class T>
-std::unique_ptr<T[]> allocateArray(std::size_t n) {
-    std::unique_ptr<T[]> array(new T[n]);
-    platform::adviseLargePages(array.get(), n * sizeof(T));
-    return array;
-}
-
-// Makes room for n elements in a vector that is about to grow that far, on
-// large pages where the system offers them.
-template <class T>
-void reserveLarge(std::vector<T>& vector, std::size_t n) {
-    vector.reserve(n);
-    platform::adviseLargePages(vector.data(), vector.capacity() * sizeof(T));
-}
+using FaceIndexArray = Array<std::int32_t>;
 
 }  // namespace stlrefine

@@ -166,7 +166,7 @@ public:
         std::size_t capacity = 64;
         while (3 * capacity < 4 * expectedCells) capacity *= 2;
         resize(capacity);
-        reserveLarge(slots_, expectedCells);
+        slots_.reserve(expectedCells);
     }
 
     // A corner's coarse cell and the cell's hash, computed ahead of the
@@ -353,8 +353,6 @@ private:
     }
 
     void resize(std::size_t capacity) {
-        entries_.clear();
-        reserveLarge(entries_, capacity);
         entries_.assign(capacity, Entry{0, NoSlot});
         mask_ = capacity - 1;
         shift_ = 64 - std::countr_zero(capacity);
@@ -367,9 +365,9 @@ private:
 
     const float* positions_;
     std::uint64_t seed_;
-    std::vector<Entry> entries_;
-    std::vector<Slot> slots_;
-    std::vector<Record> pool_;
+    GrowingArray<Entry> entries_;
+    GrowingArray<Slot> slots_;
+    GrowingArray<Record> pool_;
     std::vector<std::size_t> freeBlocks_[64];
     std::vector<std::int32_t> scratch_;
     std::size_t mask_ = 0;

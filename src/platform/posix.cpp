@@ -20,14 +20,26 @@ namespace stlrefine::platform {
 
 void adviseLargePages(const void* data, std::size_t bytes) noexcept {
 #if defined(MADV_HUGEPAGE)
-    // Only whole aligned large pages inside the array can be given; an array
-    // under two of them would gain little.
+    // Only the whole aligned large pages inside the array can be given.
     constexpr std::uintptr_t Large = std::uintptr_t{1} << 21;
-    if (bytes < 2 * Large) return;
     const auto first = reinterpret_cast<std::uintptr_t>(data);
     const std::uintptr_t begin = (first + Large - 1) & ~(Large - 1);
     const std::uintptr_t end = (first + bytes) & ~(Large - 1);
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
+void prefaultPages(void* data, std::size_t bytes) noexcept {
+#if defined(MADV_POPULATE_WRITE)
+    // Older kernels refuse the request; the pages then fault in one by one.
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (first + page - 1) & ~(page - 1);
+    const std::uintptr_t end = (first + bytes) & ~(page - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
     (void)data;
     (void)bytes;

@@ -25,6 +25,7 @@ namespace stlrefine::platform {
 // Large pages on Windows need a privilege that programs rarely hold, and
 // then must be allocated as such; ordinary arrays keep ordinary pages.
 void adviseLargePages(const void*, std::size_t) noexcept {}
+void prefaultPages(void*, std::size_t) noexcept {}
 
 namespace {
 

@@ -329,7 +329,7 @@ AsciiStatus parseAsciiLines(const char* data, std::size_t size, bool final, StlP
 
 
 bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners) {
-    reserveLarge(corners, corners.size() + 3 * (size / AsciiBytesPerCorner));
+    corners.reserve(corners.size() + 3 * (size / AsciiBytesPerCorner));
     std::size_t consumed;
     return parseAsciiLines(data, size, true, corners, consumed) == AsciiStatus::EndReached;
 }

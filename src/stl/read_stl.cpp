@@ -31,7 +31,7 @@ constexpr std::size_t RecordsPerBlock = 4096;
 void readBinaryStl(platform::InputFile& input, std::uint32_t declared, StlPointList& corners) {
     // A file that shrank since its size was taken gives its complete records:
     // the loop stops at the first short block.
-    reserveLarge(corners, 9 * std::size_t{declared});
+    corners.reserve(9 * std::size_t{declared});
     const std::unique_ptr<unsigned char[]> block(new unsigned char[RecordsPerBlock * BinaryRecordSize]);
     std::size_t remaining = declared;
     while (remaining > 0) {
@@ -47,7 +47,7 @@ void readBinaryStl(platform::InputFile& input, std::uint32_t declared, StlPointL
 constexpr std::size_t AsciiBlockSize = std::size_t{1} << 20;
 
 bool readAsciiStl(platform::InputFile& input, const StlHead& head, StlPointList& corners) {
-    reserveLarge(corners, 3 * static_cast<std::size_t>(head.fileSize / AsciiBytesPerCorner));
+    corners.reserve(3 * static_cast<std::size_t>(head.fileSize / AsciiBytesPerCorner));
     std::size_t capacity = AsciiBlockSize;
     std::unique_ptr<char[]> block(new char[capacity]);
     std::memcpy(block.get(), head.bytes.get(), head.size);

@@ -18,7 +18,7 @@ namespace stlrefine {
 
 // x, y, z of every facet corner, in file order: three corners per facet for
 // a well-formed file.
-using StlPointList = std::vector<float>;
+using StlPointList = GrowingArray<float>;
 
 enum StlType : std::int32_t { NotStl = 0, Ascii = 1, Binary = 2 };
 

@@ -62,7 +62,7 @@ public:
     std::int32_t count() const { return count_; }
 
 private:
-    std::unique_ptr<EdgeEntry[]> entries_;
+    Array<EdgeEntry> entries_;
     std::uint64_t multiplier_;
     std::size_t mask_ = 0;
     int shift_ = 64;
@@ -95,15 +95,15 @@ std::int32_t assignEdgeMidpoints(const std::int32_t* faceIndices, std::int32_t f
     if (faceCount <= 0) return 0;
     const std::int32_t slotCount = 3 * faceCount;
 
-    std::unique_ptr<std::int32_t[]> groupOf = allocateArray<std::int32_t>(slotCount);
+    Array<std::int32_t> groupOf = allocateArray<std::int32_t>(slotCount);
     const std::int32_t edgeCount = groupSlotsByEdge(faceIndices, slotCount, groupOf.get());
 
     // Group lists in slot order, built back to front: the head of a group,
     // which doubles as its cursor, and a next link per slot.
     const std::size_t groupCount = 2 * static_cast<std::size_t>(edgeCount);
-    std::unique_ptr<std::int32_t[]> head = allocateArray<std::int32_t>(groupCount);
+    Array<std::int32_t> head = allocateArray<std::int32_t>(groupCount);
     for (std::size_t g = 0; g < groupCount; ++g) head[g] = -1;
-    std::unique_ptr<std::int32_t[]> next = allocateArray<std::int32_t>(slotCount);
+    Array<std::int32_t> next = allocateArray<std::int32_t>(slotCount);
     for (std::int32_t s = slotCount - 1; s >= 0; --s) {
         next[s] = head[groupOf[s]];
         head[groupOf[s]] = s;
@@ -112,7 +112,7 @@ std::int32_t assignEdgeMidpoints(const std::int32_t* faceIndices, std::int32_t f
 
     // The earliest new vertex on each undirected edge, for slots without a
     // partner.
-    std::unique_ptr<std::int32_t[]> earliest = allocateArray<std::int32_t>(edgeCount);
+    Array<std::int32_t> earliest = allocateArray<std::int32_t>(edgeCount);
     for (std::int32_t u = 0; u < edgeCount; ++u) earliest[u] = -1;
 
     std::int32_t nextIndex = firstNewIndex;

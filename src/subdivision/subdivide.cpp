@@ -18,7 +18,7 @@ void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
     const std::int32_t* faces = faceIndexArray.get();
     const float* vertices = vertexArray.get();
     const std::int32_t slotCount = 3 * faceCount;
-    std::unique_ptr<std::int32_t[]> edgeMidpointTable = allocateArray<std::int32_t>(slotCount);
+    Array<std::int32_t> edgeMidpointTable = allocateArray<std::int32_t>(slotCount);
     const std::int32_t newVertexCount =
         assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get());
     const std::int64_t newVertexComponents =

@@ -49,6 +49,7 @@ inline std::vector<std::uint32_t> bitsOf(const float* values, std::size_t count)
     if (count > 0) std::memcpy(bits.data(), values, 4 * count);
     return bits;
 }
-inline std::vector<std::uint32_t> bitsOf(const std::vector<float>& v) { return bitsOf(v.data(), v.size()); }
+template <class Floats>
+inline std::vector<std::uint32_t> bitsOf(const Floats& v) { return bitsOf(v.data(), v.size()); }
 
 }  // namespace testing_support
