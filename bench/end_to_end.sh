@@ -58,10 +58,14 @@ for entry in "${CASES[@]}"; do
   rm -f "$DATA/$name".*.stl
 done
 
+# Each command starts with no earlier output on disk: the page cache of a
+# gigabyte of files written before would otherwise make the later commands
+# of a round pay for memory the virtual machine has to hand back first.
+clean="rm -f $DATA/*.out.stl $DATA/*.floor.stl $DATA/*.base.stl $DATA/*.dd"
 for round in $(seq "$ROUNDS"); do
-  hyperfine -N --style none --runs 1 --export-json "$DATA/round-$round.json" "${commands[@]}" >/dev/null 2>&1
-  rm -f "$DATA"/*.out.stl "$DATA"/*.floor.stl "$DATA"/*.base.stl "$DATA"/*.dd
+  hyperfine -N --style none --runs 1 --prepare "sh -c '$clean'" --export-json "$DATA/round-$round.json" "${commands[@]}" >/dev/null 2>&1
 done
+sh -c "$clean"
 
 python3 - "$DATA" "$ROUNDS" "${rows[@]}" <<'PY'
 import glob, json, statistics, sys
