@@ -5,13 +5,13 @@
 # memory blow-up fails the run; the input is kept in the build directory and
 # printed in base64 so that it can be added to the regression tests.
 #
-#   FUZZ_SECONDS   time per target (default 120)
+#   FUZZ_SECONDS   time per target (default 60)
 #   FUZZ_BUILD     build directory (default build-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$root/${FUZZ_BUILD:-build-fuzz}
-seconds=${FUZZ_SECONDS:-120}
+seconds=${FUZZ_SECONDS:-60}
 export DEBIAN_FRONTEND=noninteractive
 
 clang_ok() {
