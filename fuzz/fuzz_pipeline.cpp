@@ -96,7 +96,7 @@ std::vector<std::uint8_t> latticeStl(const std::uint8_t* data, std::size_t size)
     return stl;
 }
 
-Mesh weld(const std::vector<float>& corners) {
+Mesh weld(const stlrefine::StlPointList& corners) {
     const auto cornerCount = static_cast<std::int32_t>(corners.size() / 3);
     stlrefine::VertexArray vertices;
     stlrefine::FaceIndexArray faces;
@@ -191,7 +191,7 @@ struct Run {
     std::int32_t iterations = 0;
     std::optional<float> threshold;  // the height-limited refinement when set
     stlrefine::StlType type = stlrefine::NotStl;
-    std::vector<float> corners;
+    stlrefine::StlPointList corners;
     Mesh welded, refined;
     std::int32_t ran = 0;  // iterations run
     std::vector<float> heights;

@@ -4,7 +4,8 @@
 // set the process stops there for good, to be killed mid-write. The call
 // that crosses the limit is cut short, as a device would do it. With
 // FAULT_OP=close, closing such a descriptor reports EIO (after closing it),
-// as a file system reports a deferred write error.
+// as a file system reports a deferred write error. With FAULT_ZERO set, the
+// failing call returns 0 instead: a write that takes no more bytes.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -40,6 +41,7 @@ static ssize_t faulty(const char* op, int fd, void* data, size_t n) {
     if (left == 0 && n > 0) {
         while (getenv("FAULT_HANG") != NULL) pause();
         if (op[0] == 'c') realClose(fd);
+        if (getenv("FAULT_ZERO") != NULL) return 0;
         errno = EIO;
         return -1;
     }

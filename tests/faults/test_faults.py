@@ -66,6 +66,8 @@ CASES = [
     ("full tmpfs, refined in place", MOUNT + "cp ../torus.stl fs/in.stl", "fs/in.stl", "fs/in.stl", None, "ENOSPC",
      [("fs/in.stl", "TORUS")]),
     ("EIO after 100 kB", f"{OLD}out.stl", IN, "out.stl", fault("write", "out.stl"), "EIO", [("out.stl", b"old\n")]),
+    ("write taking no bytes after 100 kB", f"{OLD}out.stl", IN, "out.stl", {**fault("write", "out.stl"), "FAULT_ZERO": "1"},
+     "EIO", [("out.stl", b"old\n")]),
     ("EIO at close", f"{OLD}out.stl", IN, "out.stl", fault("close", "out.stl", 0), "EIO", [("out.stl", b"old\n")]),
     ("EIO after 100 kB, hard link emptied", f"{OLD}out.stl; ln out.stl other.stl", IN, "out.stl",
      fault("write", "out.stl"), "EIO", [("out.stl", b""), ("other.stl", b"")]),
