@@ -102,9 +102,9 @@ def test_progress_lines_follow_our_own_output_unless_quiet(tmp_path, quiet):
 
 @pytest.mark.parametrize("kind", [str, pathlib.Path, os.fsencode])
 def test_every_kind_of_path_and_name_reaches_the_library(tmp_path, kind):
-    # Wide strings on Linux are UTF-32: a character of the last plane checks the whole
+    # Wide strings on Linux are UTF-32: a non-BMP character checks the whole
     # range, and U+DCE9 stands for a byte 0xE9 that is not UTF-8.
-    folder = tmp_path / "m\u00e9sh \u4e09\u89d2 \U0010fffd"
+    folder = tmp_path / "m\u00e9sh \u4e09\u89d2 \U0001f9ca"
     folder.mkdir()
     source, output = folder / "caf\udce9.stl", folder / "r\u00e9sultat \U0001f9ca \udcff.stl"
     shutil.copyfile(TORUS, source)
