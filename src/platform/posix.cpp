@@ -18,14 +18,21 @@
 
 namespace stlrefine::platform {
 
+namespace {
+
+// Gives `advice` for the whole `unit`-aligned units inside the array.
+[[maybe_unused]] void adviseWholeUnits(const void* data, std::size_t bytes, std::uintptr_t unit, int advice) {
+    const auto first = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (first + unit - 1) & ~(unit - 1);
+    const std::uintptr_t end = (first + bytes) & ~(unit - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+}
+
+}  // namespace
+
 void adviseLargePages(const void* data, std::size_t bytes) noexcept {
 #if defined(MADV_HUGEPAGE)
-    // Only the whole aligned large pages inside the array can be given.
-    constexpr std::uintptr_t Large = std::uintptr_t{1} << 21;
-    const auto first = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t begin = (first + Large - 1) & ~(Large - 1);
-    const std::uintptr_t end = (first + bytes) & ~(Large - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    adviseWholeUnits(data, bytes, std::uintptr_t{1} << 21, MADV_HUGEPAGE);
 #else
     (void)data;
     (void)bytes;
@@ -35,11 +42,7 @@ void adviseLargePages(const void* data, std::size_t bytes) noexcept {
 void prefaultPages(void* data, std::size_t bytes) noexcept {
 #if defined(MADV_POPULATE_WRITE)
     // Older kernels refuse the request; the pages then fault in one by one.
-    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto first = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t begin = (first + page - 1) & ~(page - 1);
-    const std::uintptr_t end = (first + bytes) & ~(page - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    adviseWholeUnits(data, bytes, static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE)), MADV_POPULATE_WRITE);
 #else
     (void)data;
     (void)bytes;
