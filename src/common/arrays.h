@@ -47,24 +47,8 @@ inline void releaseBytes(void* data, std::size_t bytes) noexcept {
     }
 }
 
-struct ArrayRelease {
-    std::size_t bytes = 0;
-    void operator()(void* data) const noexcept { releaseBytes(data, bytes); }
-};
-
-// A flat array of plain values, released as it was allocated.
-template <class T>
-using Array = std::unique_ptr<T[], ArrayRelease>;
-
-// Allocates an array of n elements without initialising them.
-template <class T>
-Array<T> allocateArray(std::size_t n) {
-    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
-    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
-    return Array<T>(static_cast<T*>(allocateBytes(n * sizeof(T))), ArrayRelease{n * sizeof(T)});
-}
-
-// The same placement for the arrays that grow as they are filled.
+// Room for n elements, placed as above; also the allocator of the arrays
+// that grow as they are filled.
 template <class T>
 struct LargePageAllocator {
     using value_type = T;
@@ -81,6 +65,22 @@ struct LargePageAllocator {
 
 template <class T>
 using GrowingArray = std::vector<T, LargePageAllocator<T>>;
+
+struct ArrayRelease {
+    std::size_t bytes = 0;
+    void operator()(void* data) const noexcept { releaseBytes(data, bytes); }
+};
+
+// A flat array of plain values, released as it was allocated.
+template <class T>
+using Array = std::unique_ptr<T[], ArrayRelease>;
+
+// Allocates an array of n elements without initialising them.
+template <class T>
+Array<T> allocateArray(std::size_t n) {
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+    return Array<T>(LargePageAllocator<T>().allocate(n), ArrayRelease{n * sizeof(T)});
+}
 
 // x, y, z of vertex i at 3i, 3i+1, 3i+2.
 using VertexArray = Array<float>;
