@@ -117,7 +117,8 @@ private:
     bool flushWholePages();
     platform::OutputFile& output_;
     StlFormat format_;
-    std::unique_ptr<Text> text_;  // ASCII only: the text of recent corners
+    std::unique_ptr<Text> cornerText_;  // ASCII only: the text of recent corners
+    std::unique_ptr<Text> normalText_;  // and of recent normals
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
 };

@@ -48,14 +48,16 @@ char* putBinaryFacet(char* out, const float* corners, const float* normal) {
 
 }  // namespace
 
-// The text of recent corners (" x y z\n"), by their coordinate bits. A mesh
+// The text of recent number triples (" x y z\n"), by their bits. A mesh
 // lists each vertex once per facet around it, mostly a few facets apart, so
-// most corners repeat one written shortly before; copying its text is much
-// cheaper than formatting three numbers again. The text is a function
-// of the bits alone, so an entry is right whenever its bits match, and every
-// entry always holds the text of its own bits (empty ones that of 0, 0, 0).
+// most corners repeat one written shortly before; and the facets split from
+// one flat facet lie side by side and mostly share their normal. Copying the
+// text is much cheaper than formatting three numbers again. The text is a
+// function of the bits alone, so an entry is right whenever its bits match,
+// and every entry always holds the text of its own bits (empty ones that of
+// 0, 0, 0).
 struct StlWriter::Text {
-    Text() : entries(Size) {
+    explicit Text(int sizeBits) : entries(std::size_t{1} << sizeBits), shift(64 - sizeBits) {
         Entry zero{};
         zero.length = static_cast<std::uint32_t>(putNumbers(zero.text, Zero) - zero.text);
         for (Entry& entry : entries) entry = zero;
@@ -67,7 +69,7 @@ struct StlWriter::Text {
         std::uint32_t bits[3];
         std::memcpy(bits, xyz, sizeof bits);
         const std::uint64_t h = hashTriple(bits[0], bits[1], bits[2], 0);
-        Entry& entry = entries[static_cast<std::size_t>(h >> (64 - SizeBits))];
+        Entry& entry = entries[static_cast<std::size_t>(h >> shift)];
         if (std::memcmp(entry.bits, bits, sizeof bits) != 0) {
             std::memcpy(entry.bits, bits, sizeof bits);
             entry.length = static_cast<std::uint32_t>(putNumbers(entry.text, xyz) - entry.text);
@@ -90,17 +92,21 @@ struct StlWriter::Text {
                   "room for three numbers and the scratch space of the last");
     static constexpr float Zero[3] = {0.0f, 0.0f, 0.0f};
 
-    // 4096 entries, 256 KiB: enough for the vertices of a few rows of facets,
-    // small enough to stay in the cache.
-    static constexpr int SizeBits = 12;
-    static constexpr std::size_t Size = std::size_t{1} << SizeBits;
     std::vector<Entry> entries;
+    int shift;
 };
+
+// Corners: 4096 entries, 256 KiB, enough for the vertices of a few rows of
+// facets and small enough to stay in the cache. Normals: 256 entries, as the
+// facets that share a normal come in runs.
+constexpr int CornerTextBits = 12;
+constexpr int NormalTextBits = 8;
 
 StlWriter::StlWriter(platform::OutputFile& output, StlFormat format, std::uint32_t facetCount)
     : output_(output), format_(format), buffer_(new char[BufferSize]) {
     if (format_ == StlFormat::Ascii) {
-        text_ = std::make_unique<Text>();
+        cornerText_ = std::make_unique<Text>(CornerTextBits);
+        normalText_ = std::make_unique<Text>(NormalTextBits);
         used_ = static_cast<std::size_t>(put(buffer_.get(), "solid\n", 6) - buffer_.get());
     } else {
         auto* out = reinterpret_cast<unsigned char*>(put(buffer_.get(), BinaryHeader, 80));
@@ -130,9 +136,9 @@ bool StlWriter::writeFacets(const float* facetCorners, const float* normals, std
         if (format_ == StlFormat::Binary) {
             out = putBinaryFacet(out, facetCorners, normals);
         } else {
-            out = putNumbers(put(out, "facet normal", 12), normals);
+            out = normalText_->put(put(out, "facet normal", 12), normals);
             out = put(out, "outer loop\n", 11);
-            for (int k = 0; k < 3; ++k) out = text_->put(put(out, "vertex", 6), facetCorners + 3 * k);
+            for (int k = 0; k < 3; ++k) out = cornerText_->put(put(out, "vertex", 6), facetCorners + 3 * k);
             out = put(out, "endloop\nendfacet\n", 17);
         }
         used_ = static_cast<std::size_t>(out - begin);
