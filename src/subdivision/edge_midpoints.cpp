@@ -9,6 +9,7 @@
 // only grows). Every group entry is skipped at most once, so the whole
 // pairing is linear in the number of slots whatever the mesh looks like:
 // fans of faces on one edge, repeated or flipped faces, degenerate edges.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,19 +29,29 @@ struct EdgeEntry {
 
 class EdgeIndex {
 public:
+    // A closed mesh has one edge per two slots: the table starts with room
+    // for that many at a load of at most two thirds, and doubles when more
+    // edges come (open or torn meshes have up to one per slot).
     EdgeIndex(std::size_t slotCount, std::uint64_t seed) : multiplier_(seed | 1) {
-        // At most one edge per slot; keep the load at or below two thirds.
         std::size_t capacity = 16;
-        while (capacity < slotCount + slotCount / 2) capacity *= 2;
-        mask_ = capacity - 1;
-        shift_ = 64;
-        for (std::size_t c = capacity; c > 1; c >>= 1) --shift_;
-        entries_ = allocateArray<EdgeEntry>(capacity);
-        for (std::size_t i = 0; i < capacity; ++i) entries_[i].id = -1;
+        while (capacity < (slotCount / 2) * 3 / 2) capacity *= 2;
+        resize(capacity);
     }
 
     // The id of edge {lo, hi}, a new one if the edge is not in the table yet.
     std::int32_t idOf(std::uint32_t lo, std::uint32_t hi) {
+        EdgeEntry& entry = find(lo, hi);
+        if (entry.id >= 0) return entry.id;
+        entry = EdgeEntry{lo, hi, count_++};
+        if (static_cast<std::size_t>(count_) > (mask_ + 1) / 3 * 2) resize(2 * (mask_ + 1));
+        return count_ - 1;
+    }
+
+    std::int32_t count() const { return count_; }
+
+private:
+    // The entry of edge {lo, hi}, or the empty entry where it would go.
+    EdgeEntry& find(std::uint32_t lo, std::uint32_t hi) {
         const std::uint64_t key = (static_cast<std::uint64_t>(hi) << 32) | lo;
         // Multiply-shift hashing with a multiplier drawn for each call, so
         // that no mesh can be made whose edges all collide (see
@@ -48,20 +59,23 @@ public:
         std::size_t slot = static_cast<std::size_t>((key * multiplier_) >> shift_);
         for (;;) {
             EdgeEntry& entry = entries_[slot];
-            if (entry.id < 0) {
-                entry.lo = lo;
-                entry.hi = hi;
-                entry.id = count_++;
-                return entry.id;
-            }
-            if (entry.lo == lo && entry.hi == hi) return entry.id;
+            if (entry.id < 0 || (entry.lo == lo && entry.hi == hi)) return entry;
             slot = (slot + 1) & mask_;
         }
     }
 
-    std::int32_t count() const { return count_; }
+    void resize(std::size_t capacity) {
+        Array<EdgeEntry> old = std::move(entries_);
+        const std::size_t oldCapacity = old ? mask_ + 1 : 0;
+        entries_ = allocateArray<EdgeEntry>(capacity);
+        for (std::size_t i = 0; i < capacity; ++i) entries_[i].id = -1;
+        mask_ = capacity - 1;
+        shift_ = 64 - std::countr_zero(capacity);
+        for (std::size_t i = 0; i < oldCapacity; ++i) {
+            if (old[i].id >= 0) find(old[i].lo, old[i].hi) = old[i];
+        }
+    }
 
-private:
     Array<EdgeEntry> entries_;
     std::uint64_t multiplier_;
     std::size_t mask_ = 0;
