@@ -105,7 +105,8 @@ std::int32_t groupSlotsByEdge(const std::int32_t* faceIndices, std::int32_t slot
 }  // namespace
 
 std::int32_t assignEdgeMidpoints(const std::int32_t* faceIndices, std::int32_t faceCount,
-                                 std::int32_t firstNewIndex, std::int32_t* edgeMidpointTable) {
+                                 std::int32_t firstNewIndex, std::int32_t* edgeMidpointTable,
+                                 std::int32_t* partnerOf) {
     if (faceCount <= 0) return 0;
     const std::int32_t slotCount = 3 * faceCount;
 
@@ -144,6 +145,10 @@ std::int32_t assignEdgeMidpoints(const std::int32_t* faceIndices, std::int32_t f
         head[reverse] = t;
 
         std::int32_t& first = earliest[group >> 1];
+        if (partnerOf != nullptr) {
+            partnerOf[s] = t;
+            if (t != -1) partnerOf[t] = s;
+        }
         if (t != -1) {
             edgeMidpointTable[s] = nextIndex;
             edgeMidpointTable[t] = nextIndex;

@@ -43,6 +43,7 @@ std::int32_t subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& v
                                         FaceIndexArray& faceIndexArray, float heightThreshold,
                                         std::vector<float>& heights) {
     std::int32_t done = 0;
+    SlotPartners partners;
     for (; done < iterations; ++done) {
         if (vertexComponentCount / 3 > IterationVertexLimit) break;
         float tallest = 0.0f;
@@ -50,7 +51,8 @@ std::int32_t subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& v
                                             faceComponentCount / 3, heightThreshold, tallest);
         heights.push_back(tallest);
         if (!over) break;
-        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray);
+        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray, partners,
+                      done + 1 < iterations);
     }
     return done;
 }

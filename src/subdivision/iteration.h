@@ -19,15 +19,43 @@ namespace stlrefine {
 // direction, or else gets the next new index itself. New indices start at
 // `firstNewIndex` and are handed out in increasing slot order. Returns how
 // many were handed out. Runs in time linear in `faceCount`, which must be at
-// most INT32_MAX / 12 (the largest face count an iteration accepts).
+// most INT32_MAX / 12 (the largest face count an iteration accepts). When
+// `partnerOf` is given, each slot's entry there is the slot it was paired
+// with, or -1.
 std::int32_t assignEdgeMidpoints(const std::int32_t* faceIndices, std::int32_t faceCount,
-                                 std::int32_t firstNewIndex, std::int32_t* edgeMidpointTable);
+                                 std::int32_t firstNewIndex, std::int32_t* edgeMidpointTable,
+                                 std::int32_t* partnerOf = nullptr);
+
+// The partner of every slot, for meshes whose pairing is so simple that the
+// next iteration can take its own from it instead of searching again: every
+// slot p->q has p != q and a partner. Then the refined mesh is such a mesh
+// too (see slot_partners.cpp). Empty otherwise.
+using SlotPartners = Array<std::int32_t>;
+
+// Whether the pairing `partnerOf` of the mesh (assignEdgeMidpoints') is that
+// simple.
+bool partnersCarryOver(const std::int32_t* faceIndices, std::int32_t faceCount,
+                       const std::int32_t* partnerOf);
+
+// assignEdgeMidpoints for a mesh whose slots come in pairs, from its
+// SlotPartners: the same result without searching.
+std::int32_t assignPairedMidpoints(const std::int32_t* partnerOf, std::int32_t faceCount,
+                                   std::int32_t firstNewIndex, std::int32_t* edgeMidpointTable);
+
+// The SlotPartners of the mesh that subdivideOnce makes from a mesh with
+// SlotPartners `partnerOf` (12 * faceCount entries at `refinedPartnerOf`).
+void refinePartners(const std::int32_t* partnerOf, std::int32_t faceCount,
+                    std::int32_t* refinedPartnerOf);
 
 // Splits every face of the caller's mesh into four through its edge
 // midpoints and replaces the caller's arrays and component counts with the
 // refined mesh. Throws std::length_error("mesh too large") before allocating
 // the result if a count of the result would not fit in 32 bits.
+// `partners` holds the SlotPartners of the caller's mesh when they are known
+// (empty when not); on return, those of the refined mesh when
+// `keepPartners` asks for them and they are known, else nothing.
 void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
-                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray);
+                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray,
+                   SlotPartners& partners, bool keepPartners);
 
 }  // namespace stlrefine

@@ -9,7 +9,8 @@
 namespace stlrefine {
 
 void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
-                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray) {
+                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray,
+                   SlotPartners& partners, bool keepPartners) {
     const std::int32_t vertexCount = vertexComponentCount / 3;
     const std::int32_t faceCount = faceComponentCount / 3;
     const std::int64_t newFaceComponents = 12 * static_cast<std::int64_t>(faceCount);
@@ -19,11 +20,25 @@ void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
     const float* vertices = vertexArray.get();
     const std::int32_t slotCount = 3 * faceCount;
     Array<std::int32_t> edgeMidpointTable = allocateArray<std::int32_t>(slotCount);
-    const std::int32_t newVertexCount =
-        assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get());
+    std::int32_t newVertexCount = 0;
+    if (partners) {
+        newVertexCount = assignPairedMidpoints(partners.get(), faceCount, vertexCount, edgeMidpointTable.get());
+    } else {
+        if (keepPartners) partners = allocateArray<std::int32_t>(slotCount);
+        newVertexCount = assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get(), partners.get());
+        if (partners && !partnersCarryOver(faces, faceCount, partners.get())) partners.reset();
+    }
     const std::int64_t newVertexComponents =
         3 * (static_cast<std::int64_t>(vertexCount) + newVertexCount);
     if (newVertexComponents > INT32_MAX) throw std::length_error("mesh too large");
+    // Partners are worth working out only for an iteration that can start.
+    if (keepPartners && partners && newVertexComponents / 3 <= IterationVertexLimit) {
+        SlotPartners refined = allocateArray<std::int32_t>(static_cast<std::size_t>(newFaceComponents));
+        refinePartners(partners.get(), faceCount, refined.get());
+        partners = std::move(refined);
+    } else {
+        partners.reset();
+    }
 
     // Old vertices first, unchanged; then the midpoints in the order their
     // indices were handed out. Indices grow with slot order, so the slot that
@@ -69,11 +84,13 @@ std::int32_t subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponen
                            VertexArray& vertexArray, std::int32_t& faceComponentCount,
                            FaceIndexArray& faceIndexArray) {
     std::int32_t done = 0;
+    SlotPartners partners;
     for (; done < iterations; ++done) {
         // The limit is checked before each iteration only, so the last one
         // may leave the mesh far above it.
         if (vertexComponentCount / 3 > IterationVertexLimit) break;
-        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray);
+        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray, partners,
+                      done + 1 < iterations);
     }
     return done;
 }
