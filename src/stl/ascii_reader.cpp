@@ -2,8 +2,10 @@
 // memory line by line without copying, appends one corner per "vertex" line
 // and ignores every other line. Numbers are read as atof reads them in the
 // "C" locale, independently of the locale the host has set.
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -159,6 +161,48 @@ const char* hexNumberEnd(const char* p, const char* last) {
 constexpr double PowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// Digits are read up to eight at a time: the bytes are checked and
+// converted in a register (little-endian, the first byte the lowest), so
+// a run of digits costs no branch per digit.
+constexpr std::uint64_t EveryByte = 0x0101010101010101u;
+
+// The value of the digit values in bytes 0..7 (byte 0 the most significant).
+std::uint64_t eightDigitValue(std::uint64_t digits) {
+    digits = digits * 10 + (digits >> 8);  // two-digit values in bytes 0, 2, 4, 6
+    return (((digits & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+            (((digits >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >> 32;
+}
+
+constexpr std::uint64_t PowersOfTenInteger[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// Appends the run of digits at `p` to `mantissa` and moves `p` past it.
+// Returns how many digits it had, or -1 once the mantissa would pass 10^18:
+// such a number is beyond the fast path anyway (above 2^53), and the
+// mantissa never overflows.
+std::ptrdiff_t appendDigits(const char*& p, const char* last, std::uint64_t& mantissa) {
+    const char* const first = p;
+    while (last - p >= 8) {
+        std::uint64_t bytes;
+        std::memcpy(&bytes, p, 8);
+        // The high bit of each byte that is not a digit; the bytes before
+        // the first such byte are digits, so nothing carries into it.
+        const std::uint64_t other = ((bytes + EveryByte * 0x46) | (bytes - EveryByte * 0x30)) & (EveryByte * 0x80);
+        const int run = other == 0 ? 8 : std::countr_zero(other) / 8;
+        if (run == 0) return p - first;
+        if (mantissa >= 10'000'000'000u) return -1;
+        // The run's digits moved to the top bytes, zeros (leading digits 0) below.
+        const std::uint64_t digits = (bytes - EveryByte * 0x30) << (8 * (8 - run));
+        mantissa = mantissa * PowersOfTenInteger[run] + eightDigitValue(digits);
+        p += run;
+        if (run < 8) return p - first;
+    }
+    for (; p < last && isDigit(*p); ++p) {
+        if (mantissa >= 100'000'000'000'000'000u) return -1;
+        mantissa = 10 * mantissa + static_cast<unsigned>(*p - '0');
+    }
+    return p - first;
+}
+
 // The common decimal numbers of STL text ("39.9879532", "-1.5e-03") without
 // the general parser: when the digits form an integer m below 2^53 and the
 // decimal exponent e lies within 22 of zero, m and 10^|e| are exact doubles
@@ -167,24 +211,18 @@ constexpr double PowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // (more digits, larger exponents, no digits); the general parser takes those.
 bool fastDecimal(const char* p, const char* last, double& value, const char*& end) {
     std::uint64_t mantissa = 0;
-    int digits = 0;        // significant digits in `mantissa`, leading zeros not counted
-    int exponent = 0;
-    bool any = false;
-    for (; p < last && isDigit(*p); ++p, any = true) {
-        if (digits > 0 || *p != '0') ++digits;
-        mantissa = 10 * mantissa + static_cast<unsigned>(*p - '0');
-        if (digits > 19) return false;
-    }
+    const std::ptrdiff_t integerDigits = appendDigits(p, last, mantissa);
+    if (integerDigits < 0) return false;
+    std::ptrdiff_t fractionDigits = 0;
     if (p < last && *p == '.') {
-        for (++p; p < last && isDigit(*p); ++p, any = true) {
-            if (digits > 0 || *p != '0') ++digits;
-            mantissa = 10 * mantissa + static_cast<unsigned>(*p - '0');
-            // Far beyond any exponent this path takes, and far from int's
-            // limit however many zeros follow the point.
-            if (--exponent < -1000 || digits > 19) return false;
-        }
+        ++p;
+        fractionDigits = appendDigits(p, last, mantissa);
+        // (Far beyond any exponent this path takes, and far from int's limit
+        // however many zeros follow the point.)
+        if (fractionDigits < 0 || fractionDigits > 1000) return false;
     }
-    if (!any) return false;
+    if (integerDigits + fractionDigits == 0) return false;
+    int exponent = -static_cast<int>(fractionDigits);
     if (p < last && (*p | 0x20) == 'e') {
         // An exponent counts only with digits; else the number ends before 'e'.
         const char* q = p + 1;
