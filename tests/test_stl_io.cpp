@@ -11,6 +11,10 @@
 #include <locale>
 #include <random>
 #include <sstream>
+#include <thread>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "stl/stl.h"
 #include "support/files.h"
@@ -20,13 +24,24 @@ using namespace testing_support;
 using stlrefine::Ascii, stlrefine::Binary, stlrefine::NotStl;
 
 // The file as the pipeline reads it, detected as `type`: detection, then the
-// parser, through one open handle. The parser's result and the corners.
-static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::string& bytes, stlrefine::StlType type) {
+// parser, through one open handle. The parser's result and the corners. With
+// `pipe`, the bytes come through a named pipe (POSIX), which is read to its
+// end before its type is known.
+static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::string& bytes, stlrefine::StlType type,
+                                                                bool pipe = false) {
     TempDir dir;
-    writeFile(dir / "in.stl", bytes);
+    std::thread writer;
+#ifndef _WIN32
+    if (pipe) {
+        EXPECT_EQ(::mkfifo((dir / "in.stl").c_str(), 0600), 0);
+        writer = std::thread([&] { writeFile(dir / "in.stl", bytes); });
+    }
+#endif
+    if (!writer.joinable()) writeFile(dir / "in.stl", bytes);
     stlrefine::platform::InputFile input;
     stlrefine::StlHead head;
     EXPECT_TRUE(input.open(widePath(dir / "in.stl")) && stlrefine::detectStlFile(input, head) && head.type == type);
+    if (writer.joinable()) writer.join();
     std::pair<bool, stlrefine::StlPointList> read;
     read.first = stlrefine::parseStlFile(input, head, read.second);
     EXPECT_FALSE(input.failed());
@@ -57,8 +72,8 @@ TEST(StlInput, BinaryCornersBitForBit) {
     std::vector<float> corners(std::size(patterns));
     std::memcpy(corners.data(), patterns, sizeof patterns);
     for (int i = 0; corners.size() < 9 * 10000; ++i) corners.push_back(float(i) + 0.5f);
-    for (const unsigned char filler : {0x00, 0xFF}) {
-        EXPECT_EQ(bitsOf(readThroughFile(binaryStl(corners, filler), Binary).second), bitsOf(corners));
+    for (const unsigned char filler : {0x00, 0xFF}) {  // the second through a pipe
+        EXPECT_EQ(bitsOf(readThroughFile(binaryStl(corners, filler), Binary, filler == 0xFF).second), bitsOf(corners));
     }
     const std::string records = binaryStl(corners).substr(84);
     for (const auto& [size, maxCount, decoded] : {std::array<std::size_t, 3>{50 * 3 + 49, 5, 3}, {150, 2, 2}, {49, 5, 0}}) {

@@ -5,7 +5,9 @@
 // that crosses the limit is cut short, as a device would do it. With
 // FAULT_OP=close, closing such a descriptor reports EIO (after closing it),
 // as a file system reports a deferred write error. With FAULT_ZERO set, the
-// failing call returns 0 instead: a write that takes no more bytes.
+// failing call returns 0 instead: a write that takes no more bytes. With
+// FAULT_EINTR set, it is interrupted by a signal (EINTR) instead, once: the
+// calls after it go through.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 static long long passed;
+static int interrupted;
 
 static ssize_t faulty(const char* op, int fd, void* data, size_t n) {
     static ssize_t (*realRead)(int, void*, size_t);
@@ -38,8 +41,13 @@ static ssize_t faulty(const char* op, int fd, void* data, size_t n) {
             if (strstr(name, path) != NULL) left = atoll(after) > passed ? atoll(after) - passed : 0;
         }
     }
-    if (left == 0 && n > 0) {
+    if (left == 0 && n > 0 && !interrupted) {
         while (getenv("FAULT_HANG") != NULL) pause();
+        if (getenv("FAULT_EINTR") != NULL) {
+            interrupted = 1;
+            errno = EINTR;
+            return -1;
+        }
         if (op[0] == 'c') realClose(fd);
         if (getenv("FAULT_ZERO") != NULL) return 0;
         errno = EIO;
