@@ -481,6 +481,11 @@ int run(const std::vector<Argument>& args) {
     request.heightThreshold = options.maxHeight;
     request.format = options.binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii;
     request.printProgress = !options.quiet;
+    // A signal while the output is written removes its temporary file (or
+    // empties an output written in place) before the process ends.
+    static stlrefine::platform::PendingOutput pending;
+    stlrefine::platform::cleanUpOnSignals(pending);
+    request.pending = &pending;
     std::fflush(stdout);
     const RefineReport report = stlrefine::refine(request);
     return summarize(options, options.files[0], options.files[1], report);

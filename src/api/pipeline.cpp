@@ -122,7 +122,7 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
                                                 ? platform::OutputFile::Mode::Text
                                                 : platform::OutputFile::Mode::Binary;
     platform::OutputFile output;
-    if (!output.open(request.outputPath, mode)) {
+    if (!output.open(request.outputPath, mode, request.pending)) {
         // The caller learns this from the transcript (and the command line
         // from the report); the call itself still counts as done.
         console.line("- Error, unable open file to save");

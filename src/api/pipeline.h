@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "stl/stl.h"
 
 namespace stlrefine {
@@ -19,6 +20,7 @@ struct RefineRequest {
     std::optional<float> heightThreshold;  // the height-limited refinement when set
     StlFormat format = StlFormat::Ascii;   // the exported functions write ASCII
     bool printProgress = true;             // the progress lines on standard output
+    platform::PendingOutput* pending = nullptr;  // kept up to date for a signal handler
 };
 
 enum class RefineOutcome {

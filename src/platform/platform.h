@@ -4,6 +4,7 @@
 // platform it is built for.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -55,13 +56,59 @@ private:
     std::string error_;
 };
 
-// The file a call writes. The bytes go to a new temporary file in the
-// output's own folder, which commit() renames over the output once the last
-// byte is written: whatever happens to the process, the output path holds
-// either its old bytes or the complete new file. Where no such file can take
-// the output's place (a device, a FIFO, a file with several hard links, a
-// folder where no file can be created), the output is written in place, and
-// a failed file is cut to zero length rather than left half-written.
+// Where a program's signal handler finds the output that a call is writing,
+// so that the file is cleaned up before the process dies of the signal: a
+// temporary file is removed, an output written in place is emptied. The
+// library installs no handlers of its own; a program that wants this passes
+// one of these with its calls and calls cleanUpOnSignals() once.
+class PendingOutput {
+public:
+    PendingOutput() = default;
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    // Called from a signal handler: only async-signal-safe calls.
+    void cleanUp() noexcept;
+
+private:
+    friend class OutputFile;  // keeps it up to date as the file appears and goes
+#if defined(_WIN32)
+    std::atomic<const wchar_t*> temporary_{nullptr};  // the full name
+#else
+    std::atomic<int> folder_{-1};                  // the temporary file's folder
+    std::atomic<const char*> temporary_{nullptr};  // its name in that folder
+    std::atomic<int> inPlace_{-1};                 // an output written in place
+#endif
+};
+
+// Lets SIGINT, SIGTERM, SIGHUP and SIGPIPE (each unless the process ignores
+// it) clean up `pending` and then end the process by the same signal, so that
+// its parent sees how it ended. For programs, never for the library.
+void cleanUpOnSignals(PendingOutput& pending);
+
+// The file a call writes. The caller's name is opened as the caller's own
+// open() would open it, so that every check of the system applies (file
+// permissions, the kernel's protection against links planted in shared
+// folders, link loops); a name that cannot be opened that way is refused
+// and nothing is created or replaced.
+//
+// A regular file with one name is not written through that descriptor: the
+// bytes go to a new temporary file in the file's own folder (mode 0600 until
+// it is complete, so that nobody else reads them while they are written),
+// which commit() renames over the file once the last byte is written. The
+// folder is the one that holds the file the kernel opened (same device and
+// inode); links stay links. Whatever happens to the process, the output then
+// holds either its old bytes or the complete new file. The new file keeps
+// the old one's owner, group, permission bits, POSIX ACL and user.* extended
+// attributes; a new output gets the permission bits of any new file
+// (0666 less the umask, or the folder's default ACL).
+//
+// Everything else is written in place, from an empty file: devices, FIFOs,
+// files with several names, files whose folder takes no new file, files
+// whose owner or attributes cannot be given to a new file. A regular file
+// written in place is locked (flock) for the whole call, so that two calls
+// never interleave their bytes, and cut to zero length if the call fails
+// rather than left half-written.
 //
 // Text mode stores every line feed as carriage return and line feed on
 // Windows; binary mode stores the bytes as they are.
@@ -78,8 +125,10 @@ public:
 
     // False when the output cannot be opened for writing: a missing folder,
     // a folder, a file the caller may not write, a folder where the caller
-    // may not create it. Nothing is created or replaced then.
-    bool open(std::wstring_view path, Mode mode);
+    // may not create it, a link the system will not follow. Nothing is
+    // created or replaced then. `pending`, when given, is kept up to date
+    // with the file being written until commit() or the destructor.
+    bool open(std::wstring_view path, Mode mode, PendingOutput* pending = nullptr);
     // Writes n bytes. False once a write has failed (error() says why);
     // later writes then do nothing.
     bool write(const char* data, std::size_t n);
@@ -96,11 +145,19 @@ private:
     std::wstring target_;
     std::wstring temporary_;
 #else
+    bool replaceBeside(int existing, const std::string& name);
+    bool createBeside(const std::string& name);
+    bool writeInPlace(int existing);
+
     int fd_ = -1;
-    std::string target_;
-    std::string temporary_;  // empty when written in place
+    int folder_ = -1;        // the folder of the temporary file and the target
+    std::string target_;     // the target's name in that folder
+    std::string temporary_;  // the temporary file's name there; empty when in place
+    std::string acl_;        // the POSIX ACL the new file gets at commit, if any
+    unsigned modeBits_ = 0600;  // the permission bits the new file gets at commit
 #endif
     Mode mode_ = Mode::Text;
+    PendingOutput* pending_ = nullptr;
     std::string error_;
 };
 

@@ -3,13 +3,16 @@
 // valid UTF-8 (the mapping Python calls surrogateescape), so every name on
 // disk can be reached.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/hash.h"
@@ -93,9 +96,9 @@ int openRetrying(const char* name, int flags, mode_t mode = 0) {
     return fd;
 }
 
-// The file a chain of symbolic links ends at, so that the link stays a link
-// and its target receives the new bytes. A dangling link names the file it
-// would create.
+// The file a chain of symbolic links ends at. It only tells where to look
+// for a file that the system has already let the caller open through
+// `name`; what it finds there is confirmed against that open file.
 std::string finalTarget(std::string name) {
     for (int hop = 0; hop < 40; ++hop) {
         struct stat info {};
@@ -110,20 +113,32 @@ std::string finalTarget(std::string name) {
     return name;
 }
 
-// A temporary file beside `target`, named so that a user knows it for one
+// A name's folder ("." for none) and last component.
+void splitName(const std::string& name, std::string& folder, std::string& base) {
+    const std::size_t slash = name.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    base = slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// A folder, opened to make and rename files in it by name (*at calls), so
+// that it stays the same folder for the whole call.
+int openFolder(const std::string& folder) {
+#if defined(O_PATH)
+    return openRetrying(folder.c_str(), O_PATH | O_DIRECTORY);
+#else
+    return openRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
+#endif
+}
+
+// A temporary file in `folder`, named so that a user knows it for one
 // (".out.stl.<random>.tmp", with at most TemporaryBaseLength bytes of the
-// output's name, so that it fits wherever the output's name fits) and
-// created exclusively, so that it never collides with another call. The
-// permission bits are those of a new file (0666 less the umask). Returns the
-// descriptor, or -1 with errno set and `name` empty: it must never name a
-// file that this call did not make, such as another call's temporary file.
+// output's name, so that it fits wherever the output's name fits), created
+// exclusively (never through a link, never another call's file) and readable
+// by its owner only. Returns the descriptor, or -1 with errno set and `name`
+// empty: it must never name a file that this call did not make.
 constexpr std::size_t TemporaryBaseLength = 100;
 
-int createTemporary(const std::string& target, std::string& name) {
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base =
-        (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, TemporaryBaseLength);
+int createTemporary(int folder, const std::string& base, std::string& name) {
     const auto ticks = static_cast<std::uint64_t>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     std::uint64_t bits = mixBits(ticks ^ reinterpret_cast<std::uintptr_t>(&name) ^
@@ -132,14 +147,101 @@ int createTemporary(const std::string& target, std::string& name) {
         static constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
         std::string suffix;
         for (int i = 0; i < 8; ++i, bits /= 36) suffix.push_back(Digits[bits % 36]);
-        name = folder + "." + base + "." + suffix + ".tmp";
-        const int fd = openRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        name.assign(1, '.').append(base, 0, TemporaryBaseLength).append(1, '.').append(suffix).append(".tmp");
+        int fd;
+        do {
+            fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        } while (fd < 0 && errno == EINTR);
         if (fd >= 0) return fd;
         if (errno != EEXIST) break;
         bits = mixBits(bits + static_cast<std::uint64_t>(attempt) + 1);
     }
+    const int error = errno;
     name.clear();
+    errno = error;
     return -1;
+}
+
+// The process's umask, read without setting it (umask() would change it for
+// a moment for every thread of the host); 077 where the system does not say,
+// so that a new file is never more open than asked.
+mode_t currentUmask() {
+    const int fd = openRetrying("/proc/self/status", O_RDONLY);
+    if (fd < 0) return 077;
+    char text[4096];
+    ssize_t length;
+    do {
+        length = ::read(fd, text, sizeof text - 1);
+    } while (length < 0 && errno == EINTR);
+    ::close(fd);
+    text[std::max<ssize_t>(length, 0)] = '\0';
+    const char* field = std::strstr(text, "\nUmask:");
+    return field == nullptr ? 077 : static_cast<mode_t>(std::strtoul(field + 7, nullptr, 8) & 0777);
+}
+
+// POSIX ACLs as the kernel stores them in an extended attribute: a 4-byte
+// version, then entries of a 16-bit tag, 16-bit permissions and 32-bit id,
+// little-endian.
+constexpr const char* AccessAcl = "system.posix_acl_access";
+constexpr const char* DefaultAcl = "system.posix_acl_default";
+
+// An extended attribute's value; false when the file has none (or the file
+// system keeps none), and errno set when it could not be read.
+bool readAttribute(int fd, const char* name, std::string& value) {
+    for (;;) {
+        const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+        if (size < 0) break;
+        value.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::fgetxattr(fd, name, value.data(), value.size());
+        if (got >= 0) {
+            value.resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) break;  // it grew meanwhile: ask again
+    }
+    value.clear();
+    if (errno == ENODATA || errno == ENOTSUP) errno = 0;
+    return false;
+}
+
+// The access ACL that a file created with mode 0666 gets in a folder with
+// this default ACL: the owner's, the mask's (or without a mask the group's)
+// and others' entries lose their execute bit; umask plays no part.
+std::string aclOfNewFile(std::string acl) {
+    constexpr unsigned Owner = 0x01, Group = 0x04, Mask = 0x10, Others = 0x20;
+    const auto tag = [&](std::size_t entry) {
+        return static_cast<unsigned>(static_cast<unsigned char>(acl[entry])) |
+               static_cast<unsigned>(static_cast<unsigned char>(acl[entry + 1])) << 8;
+    };
+    bool hasMask = false;
+    for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) hasMask = hasMask || tag(entry) == Mask;
+    for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) {
+        const unsigned t = tag(entry);
+        if (t == Owner || t == Others || t == (hasMask ? Mask : Group)) acl[entry + 2] = static_cast<char>(acl[entry + 2] & ~1);
+    }
+    return acl;
+}
+
+// Gives `to` the user.* extended attributes of `from`; false (errno set) if
+// one cannot be read or given.
+bool copyUserAttributes(int from, int to) {
+    std::string names(256, '\0');
+    ssize_t length;
+    while ((length = ::flistxattr(from, names.data(), names.size())) < 0 && errno == ERANGE) {
+        names.resize(names.size() * 2);
+    }
+    if (length < 0) return errno == ENOTSUP;
+    std::string value;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(length); at += std::strlen(&names[at]) + 1) {
+        const char* name = &names[at];
+        if (std::strncmp(name, "user.", 5) != 0) continue;
+        if (!readAttribute(from, name, value)) {
+            if (errno != 0) return false;
+            continue;  // removed meanwhile
+        }
+        if (::fsetxattr(to, name, value.data(), value.size(), 0) != 0) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -203,6 +305,11 @@ void InputFile::close() {
     fd_ = -1;
 }
 
+void PendingOutput::cleanUp() noexcept {
+    if (const char* name = temporary_.load()) ::unlinkat(folder_.load(), name, 0);
+    if (const int fd = inPlace_.load(); fd >= 0) static_cast<void>(::ftruncate(fd, 0));
+}
+
 OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::fail(const std::string& reason) {
@@ -210,62 +317,128 @@ bool OutputFile::fail(const std::string& reason) {
     return false;
 }
 
-bool OutputFile::open(std::wstring_view path, Mode mode) {
+bool OutputFile::open(std::wstring_view path, Mode mode, PendingOutput* pending) {
     discard();
     error_.clear();
-    temporary_.clear();
     mode_ = mode;
+    pending_ = pending;
     std::string name;
     if (!fileName(path, name)) return fail(reasonOf(ENOENT));
-    // A regular file is replaced where its chain of symbolic links ends, so
-    // that the links stay links. Anything else is written through the name
-    // itself: a link to a pipe, such as /dev/stdout, ends at no name at all.
-    struct stat info {};
-    const bool exists = ::stat(name.c_str(), &info) == 0;
-    target_ = exists && !S_ISREG(info.st_mode) ? name : finalTarget(name);
-    if (!exists) {
-        // A new file: nothing to keep, but a crash must not leave it half
-        // written either, so it is made under a temporary name too.
-        fd_ = createTemporary(target_, temporary_);
-        if (fd_ < 0) return fail(reasonOf(errno));
-        return true;
-    }
-    if (S_ISDIR(info.st_mode)) return fail(reasonOf(EISDIR));
-    // The caller must be allowed to write the file itself: a rename would get
-    // past its permissions, the caller's rights would not. (A FIFO opens once
-    // a reader comes, as for any writer.)
-    const int existing = openRetrying(target_.c_str(), O_WRONLY);
-    if (existing < 0) return fail(reasonOf(errno));
-    if (S_ISREG(info.st_mode) && info.st_nlink == 1) {
-        fd_ = createTemporary(target_, temporary_);
-        if (fd_ >= 0) {
-            // The new file takes the place of the old one with its owner and
-            // permission bits (set after the owner, which clears set-id
-            // bits). When either cannot be given to it, as for another
-            // user's file (which a sticky folder would not let us replace
-            // anyway), the file is written in place instead.
-            const bool ownerKept = ::fchown(fd_, info.st_uid, info.st_gid) == 0 ||
-                                   ::fchown(fd_, info.st_uid, static_cast<gid_t>(-1)) == 0 ||
-                                   info.st_uid == ::geteuid();
-            if (ownerKept && ::fchmod(fd_, info.st_mode & 07777) == 0) {
-                ::close(existing);
-                return true;
-            }
-            discard();
-        } else {
-            if (errno != EACCES && errno != EPERM && errno != EROFS) {
-                const int error = errno;
-                ::close(existing);
-                return fail(reasonOf(error));
-            }
+    // Opened as the caller would open it, so that the system judges the
+    // name: permissions, links in shared folders, loops.
+    int existing = openRetrying(name.c_str(), O_WRONLY | O_NOCTTY);
+    if (existing < 0 && errno == ENOENT) {
+        struct stat link {};
+        if (::lstat(name.c_str(), &link) != 0) {
+            if (errno != ENOENT) return fail(reasonOf(errno));
+            // Nothing there: a new file, made under a temporary name too so
+            // that a crash never leaves it half written.
+            return createBeside(name);
         }
+        // A link to a file that does not exist yet, followed as the system
+        // allows: the file it names is created, empty, and then replaced.
+        existing = openRetrying(name.c_str(), O_WRONLY | O_NOCTTY | O_CREAT, 0666);
     }
-    // Devices, FIFOs, files with several names and files in folders where no
-    // new file can be made: written in place.
-    if (S_ISREG(info.st_mode) && ::ftruncate(existing, 0) != 0) {
+    if (existing < 0) return fail(reasonOf(errno));
+    if (replaceBeside(existing, name)) return true;
+    if (!error_.empty()) return false;
+    return writeInPlace(existing);
+}
+
+// A new file beside a folder's other files; false with error_ set when the
+// folder cannot be opened or takes no new file.
+bool OutputFile::createBeside(const std::string& name) {
+    std::string folder;
+    splitName(name, folder, target_);
+    if (target_.empty()) return fail(reasonOf(EISDIR));
+    folder_ = openFolder(folder);
+    if (folder_ < 0) return fail(reasonOf(errno));
+    fd_ = createTemporary(folder_, target_, temporary_);
+    if (fd_ < 0) {
+        const int error = errno;
+        discard();
+        return fail(reasonOf(error));
+    }
+    // What the file would have got, had it been created directly.
+    std::string acl;
+    const std::string self = "/proc/self/fd/" + std::to_string(folder_);
+    const ssize_t size = ::getxattr(self.c_str(), DefaultAcl, nullptr, 0);
+    if (size > 0) {
+        acl.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::getxattr(self.c_str(), DefaultAcl, acl.data(), acl.size());
+        acl.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    }
+    acl_ = acl.empty() ? std::string() : aclOfNewFile(acl);
+    modeBits_ = 0666 & ~currentUmask();
+    if (pending_ != nullptr) pending_->folder_ = folder_, pending_->temporary_ = temporary_.c_str();
+    return true;
+}
+
+// A regular file with one name is replaced by a new file in its folder, when
+// that folder holds the very file that was opened and the new file can take
+// its owner and attributes. False otherwise: with error_ set on a failure
+// that no writing in place can avoid, else to write it in place.
+bool OutputFile::replaceBeside(int existing, const std::string& name) {
+    struct stat info {};
+    if (::fstat(existing, &info) != 0) {
         const int error = errno;
         ::close(existing);
         return fail(reasonOf(error));
+    }
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return false;
+    std::string folder;
+    splitName(finalTarget(name), folder, target_);
+    struct stat there {};
+    folder_ = target_.empty() ? -1 : openFolder(folder);
+    const bool same = folder_ >= 0 && ::fstatat(folder_, target_.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      there.st_dev == info.st_dev && there.st_ino == info.st_ino;
+    if (same) fd_ = createTemporary(folder_, target_, temporary_);
+    if (fd_ < 0) {
+        const int error = errno;
+        discard();
+        // Folders where no new file may be made are no failure: the file is
+        // written in place there.
+        if (same && error != EACCES && error != EPERM && error != EROFS) {
+            ::close(existing);
+            return fail(reasonOf(error));
+        }
+        return false;
+    }
+    // The owner, then the attributes, while the file is still empty and
+    // private; the permission bits and the ACL only once it is complete
+    // (commit). A file whose owner cannot be given to a new file, as another
+    // user's (which a sticky folder would not let us replace anyway), is
+    // written in place instead.
+    const bool ownerKept = ::fchown(fd_, info.st_uid, info.st_gid) == 0 ||
+                           ::fchown(fd_, info.st_uid, static_cast<gid_t>(-1)) == 0 || info.st_uid == ::geteuid();
+    errno = 0;
+    const bool aclRead = readAttribute(existing, AccessAcl, acl_) || errno == 0;
+    if (!ownerKept || !aclRead || !copyUserAttributes(existing, fd_)) {
+        discard();
+        return false;
+    }
+    modeBits_ = info.st_mode & 07777;
+    ::close(existing);
+    if (pending_ != nullptr) pending_->folder_ = folder_, pending_->temporary_ = temporary_.c_str();
+    return true;
+}
+
+// Devices, FIFOs, files with several names and files that cannot be
+// replaced: written through the descriptor the caller's name opened. A
+// regular file is locked for the whole call and emptied first.
+bool OutputFile::writeInPlace(int existing) {
+    struct stat info {};
+    if (::fstat(existing, &info) == 0 && S_ISREG(info.st_mode)) {
+        // Another call writing the same file in place finishes first. Where
+        // the file system has no locks, the file is written all the same.
+        while (::flock(existing, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        if (::ftruncate(existing, 0) != 0) {
+            const int error = errno;
+            ::close(existing);
+            return fail(reasonOf(error));
+        }
+        if (pending_ != nullptr) pending_->inPlace_ = existing;
     }
     fd_ = existing;
     return true;
@@ -288,27 +461,42 @@ bool OutputFile::commit() {
         discard();
         return fail(reasonOf(EBADF));
     }
-    const int fd = fd_;
-    fd_ = -1;
-    // A file system may report a deferred write error only at close.
-    if (::close(fd) != 0 && errno != EINTR) {
-        fail(reasonOf(errno));
-        if (temporary_.empty()) ::truncate(target_.c_str(), 0);
-        discard();
-        return false;
-    }
     if (!temporary_.empty()) {
-        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        // The complete file takes the permissions it is to have.
+        const bool given = ::fchmod(fd_, modeBits_) == 0 &&
+                           (acl_.empty() || ::fsetxattr(fd_, AccessAcl, acl_.data(), acl_.size(), 0) == 0);
+        if (!given) {
             fail(reasonOf(errno));
             discard();
             return false;
         }
-        temporary_.clear();
     }
+    // A file system may report a deferred write error only at close; an
+    // in-place file must still be reachable then, to be emptied.
+    const int spare = temporary_.empty() ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
+    const int fd = fd_;
+    fd_ = spare;
+    if (pending_ != nullptr && temporary_.empty()) pending_->inPlace_ = spare;
+    if (::close(fd) != 0 && errno != EINTR) {
+        fail(reasonOf(errno));
+        discard();
+        return false;
+    }
+    if (!temporary_.empty() && ::renameat(folder_, temporary_.c_str(), folder_, target_.c_str()) != 0) {
+        fail(reasonOf(errno));
+        discard();
+        return false;
+    }
+    temporary_.clear();
+    if (pending_ != nullptr) pending_->inPlace_ = -1, pending_->temporary_ = nullptr;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    discard();
     return true;
 }
 
 void OutputFile::discard() {
+    if (pending_ != nullptr) pending_->inPlace_ = -1, pending_->temporary_ = nullptr, pending_->folder_ = -1;
     if (fd_ >= 0) {
         // In place, the old bytes are gone already: an empty file is better
         // than a partial mesh that looks complete.
@@ -320,9 +508,12 @@ void OutputFile::discard() {
         fd_ = -1;
     }
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        ::unlinkat(folder_, temporary_.c_str(), 0);
         temporary_.clear();
     }
+    if (folder_ >= 0) ::close(folder_);
+    folder_ = -1;
+    acl_.clear();
 }
 
 }  // namespace stlrefine::platform
