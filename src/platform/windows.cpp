@@ -10,6 +10,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -121,7 +122,8 @@ bool writeAll(HANDLE handle, const char* data, std::size_t n) {
 // A temporary file beside `target` (".out.stl.<random>.tmp"), created
 // exclusively so that it never collides with another call. On failure `name`
 // is empty: it must never name a file that this call did not make.
-HANDLE createTemporary(const std::wstring& target, std::wstring& name) {
+// `security`, when given, is the access the file gets from its creation on.
+HANDLE createTemporary(const std::wstring& target, std::wstring& name, SECURITY_ATTRIBUTES* security = nullptr) {
     const std::size_t slash = target.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
     // At most 100 characters of the output's name, so that the temporary
@@ -134,7 +136,7 @@ HANDLE createTemporary(const std::wstring& target, std::wstring& name) {
         std::wstring suffix;
         for (int i = 0; i < 8; ++i, bits /= 36) suffix.push_back(Digits[bits % 36]);
         name = folder + L"." + base + L"." + suffix + L".tmp";
-        const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, ShareAll, nullptr, CREATE_NEW,
+        const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, ShareAll, security, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) return handle;
         if (GetLastError() != ERROR_FILE_EXISTS) break;
@@ -209,6 +211,12 @@ void InputFile::close() {
     handle_ = nullptr;
 }
 
+// The temporary file was opened with FILE_SHARE_DELETE: it goes once the
+// process, and with it the handle, is gone.
+void PendingOutput::cleanUp() noexcept {
+    if (const wchar_t* name = temporary_.load()) DeleteFileW(name);
+}
+
 OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::fail(const std::string& reason) {
@@ -216,11 +224,12 @@ bool OutputFile::fail(const std::string& reason) {
     return false;
 }
 
-bool OutputFile::open(std::wstring_view path, Mode mode) {
+bool OutputFile::open(std::wstring_view path, Mode mode, PendingOutput* pending) {
     discard();
     error_.clear();
     temporary_.clear();
     mode_ = mode;
+    pending_ = pending;
     if (!win32Name(path, target_)) return fail(reasonOf(ERROR_INVALID_NAME));
     const DWORD attributes = GetFileAttributesW(target_.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -229,22 +238,34 @@ bool OutputFile::open(std::wstring_view path, Mode mode) {
         const HANDLE handle = createTemporary(target_, temporary_);
         if (handle == INVALID_HANDLE_VALUE) return fail(reasonOf(GetLastError()));
         handle_ = handle;
+        if (pending_ != nullptr) pending_->temporary_ = temporary_.c_str();
         return true;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(reasonOf(ERROR_DIRECTORY));
     // The caller must be allowed to write the file itself (a read-only file
     // stays as it is), and devices such as NUL are written in place.
-    const HANDLE existing = CreateFileW(target_.c_str(), GENERIC_WRITE, ShareAll, nullptr,
+    const HANDLE existing = CreateFileW(target_.c_str(), GENERIC_WRITE | READ_CONTROL, ShareAll, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (existing == INVALID_HANDLE_VALUE) return fail(reasonOf(GetLastError()));
     BY_HANDLE_FILE_INFORMATION info{};
+    // The new file is created with the old one's access list, so that it is
+    // never open to more users than the file it replaces, not even while it
+    // is written, and keeps that list once in place.
+    PSECURITY_DESCRIPTOR access = nullptr;
     const bool single = GetFileType(existing) == FILE_TYPE_DISK &&
-                        GetFileInformationByHandle(existing, &info) && info.nNumberOfLinks == 1;
+                        GetFileInformationByHandle(existing, &info) && info.nNumberOfLinks == 1 &&
+                        GetSecurityInfo(existing, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        nullptr, nullptr, &access) == ERROR_SUCCESS;
     if (single) {
-        const HANDLE handle = createTemporary(target_, temporary_);
+        SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), access, FALSE};
+        const HANDLE handle = createTemporary(target_, temporary_, &security);
+        const DWORD created = GetLastError();
+        LocalFree(access);
+        SetLastError(created);
         if (handle != INVALID_HANDLE_VALUE) {
             CloseHandle(existing);
             handle_ = handle;
+            if (pending_ != nullptr) pending_->temporary_ = temporary_.c_str();
             return true;
         }
         if (GetLastError() != ERROR_ACCESS_DENIED) {
@@ -318,12 +339,14 @@ bool OutputFile::commit() {
             discard();
             return false;
         }
+        if (pending_ != nullptr) pending_->temporary_ = nullptr;
         temporary_.clear();
     }
     return true;
 }
 
 void OutputFile::discard() {
+    if (pending_ != nullptr) pending_->temporary_ = nullptr;
     if (handle_ != nullptr) {
         const HANDLE handle = static_cast<HANDLE>(handle_);
         // In place, the old bytes are gone already: an empty file is better
