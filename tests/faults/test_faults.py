@@ -37,6 +37,7 @@ OUTCOMES = {
 OLD = "printf 'old\\n' >"
 IN = "../torus.stl"  # a copy beside the case folders, where nobody can read it
 MOUNT = "mkdir fs; mount -t tmpfs -o size=1m stlrefine-faults fs; "
+PLANT = f"chmod 1777 .; mkdir secret; chmod 700 secret; {OLD}secret/f; chmod 600 secret/f; "
 
 
 def fault(op, path, after=100_000, hang=False):
@@ -84,6 +85,17 @@ CASES = [
     ("read-only folder", "mkdir ro", IN, "ro/out.stl", "nobody", "OPEN", []),
     ("writable file in a read-only folder", f"mkdir ro; {OLD}ro/f.stl; chmod 666 ro/f.stl", IN, "ro/f.stl",
      "nobody", "OK", [("ro/f.stl", "NEW")]),
+    # Links that another user planted in a sticky folder are the system's to
+    # judge (fs.protected_symlinks is on for the whole run): refused.
+    ("link planted by another user", f"{PLANT}ln -s secret/f out.stl; chown -h nobody out.stl", IN, "out.stl", None,
+     "OPEN", [("out.stl", "secret/f"), ("secret/f", b"old\n"), ("secret/f", 0o600)]),
+    ("dangling link planted by another user", f"{PLANT}ln -s secret/new out.stl; chown -h nobody out.stl", IN,
+     "out.stl", None, "OPEN", [("out.stl", "secret/new")]),
+    ("own dangling link", "ln -s new.stl out.stl", IN, "out.stl", None, "OK", [("out.stl", "new.stl"), ("new.stl", "NEW")]),
+    ("loop of links", "ln -s b a; ln -s a b", IN, "a", None, "OPEN", [("a", "b"), ("b", "a")]),
+    ("ACL and user attribute kept", f"{OLD}out.stl; chmod 640 out.stl; setfacl -m u:nobody:r out.stl; "
+     "python3 -c \"import os; os.setxattr('out.stl', 'user.origin', b'scan 7')\"", IN, "out.stl", None, "OK",
+     [("out.stl", "NEW")]),
 ]
 
 
@@ -98,10 +110,18 @@ def run(tool, folder, input, output, how=None, n=2, wait=True):
     return (child.communicate(timeout=120)[0].decode(), child.returncode)[::-1] if wait else child
 
 
+def xattrs(path):
+    return {name: os.getxattr(path, name) for name in os.listxattr(path)} if os.path.lexists(path) else {}
+
+
 def listing(folder):
     return {os.path.relpath(os.path.join(top, name), folder) for top, dirs, files in os.walk(folder) for name in dirs + files}
 
 
+PROTECTED = pathlib.Path("/proc/sys/fs/protected_symlinks")
+protected = PROTECTED.read_text() if os.geteuid() == 0 else None
+if protected is not None:
+    PROTECTED.write_text("1")  # as on most systems; put back at the end
 top = tempfile.mkdtemp(prefix="stlrefine-faults-")
 os.chmod(top, 0o755)  # nobody must reach the case folders
 failures, skipped, mounts = [], 0, []
@@ -127,13 +147,14 @@ try:
         check(run("lib", top, "torus.stl", f"{key}.stl", n=n)[0] == 1, "reference")
         FILES[key] = pathlib.Path(top, f"{key}.stl").read_bytes()
     for name, setup, input, output, how, outcome, after in CASES:
-        if os.geteuid() != 0 and (how == "nobody" or "mount" in setup):
+        if os.geteuid() != 0 and (how == "nobody" or "mount" in setup or "chown" in setup):
             skipped += 2  # needs root: mounts a file system or runs as nobody
             continue
         tail, result, exit_status = OUTCOMES[outcome]
         for tool in ("lib", "cli"):
             where = folder(setup)
             before = listing(where)
+            attributes = {p: xattrs(os.path.join(where, p)) for p, want in after if want == "NEW"}
             status, text = run(tool, where, input, output, how)
             what = f"{name} ({tool})"
             check(status == (result if tool == "lib" else exit_status), f"{what}: status {status}", text)
@@ -146,9 +167,12 @@ try:
                 if isinstance(want, int):
                     check(os.stat(path).st_mode & 0o7777 == want, f"{what}: mode of {path}")
                 elif isinstance(want, str) and want not in FILES:
-                    check(os.readlink(path) == want, f"{what}: target of {path}")
+                    check(os.path.islink(path) and os.readlink(path) == want, f"{what}: target of {path}")
                 else:
                     check(pathlib.Path(path).read_bytes() == FILES.get(want, want), f"{what}: bytes of {path}")
+                    # A replaced file keeps its extended attributes (POSIX ACL, user.*).
+                    check(want != "NEW" or xattrs(path) == attributes[os.path.relpath(path, where)],
+                          f"{what}: attributes of {path}")
             check(listing(where) == before | {p for p, _ in after}, f"{what}: files made or left", listing(where))
 
     # A FIFO as output gets the mesh, written in place.
@@ -160,26 +184,57 @@ try:
     reader.join(30)
     check((result, text.splitlines()[-3:], got, listing(where)) == (1, WRITTEN, [FILES["NEW"]], {"out.stl"}), "FIFO", text)
 
-    # Stopped by the shim after 100 kB of the temporary file, or killed as
-    # soon as that file shows up: the output holds the old or the new mesh.
+    def stopped(where, n=3):
+        """The CLI writing out.stl, stopped by the shim once the file it writes holds 100 kB."""
+        child = run("cli", where, IN, "out.stl", fault("write", "out.stl", hang=True), n, False)
+        deadline = time.monotonic() + 30
+        while child.poll() is None and time.monotonic() < deadline and not any(
+                os.path.getsize(os.path.join(where, n)) >= 100_000 for n in os.listdir(where) if "out.stl" in n):
+            time.sleep(0.001)
+        return child
+
+    # Killed outright: the output holds the old mesh or the new one, never a
+    # part; a temporary file still being written is its owner's alone.
     for hang in (True, False):
         where = folder(f"{OLD}out.stl")
-        child = run("cli", where, IN, "out.stl", fault("write", "out.stl", hang=True) if hang else None, 3, False)
-        deadline = time.monotonic() + 30
-        while child.poll() is None and time.monotonic() < deadline:
-            temporary = [os.path.join(where, n) for n in os.listdir(where) if n.endswith(".tmp")]
-            if temporary and (not hang or os.path.getsize(temporary[0]) >= 100_000):
-                break
+        child = stopped(where) if hang else run("cli", where, IN, "out.stl", None, 3, False)
+        while not hang and child.poll() is None and not any(n.endswith(".tmp") for n in os.listdir(where)):
             time.sleep(0.001)
+        modes = {os.stat(os.path.join(where, n)).st_mode & 0o777 for n in os.listdir(where) if n.endswith(".tmp")}
         child.send_signal(signal.SIGKILL)
         check(child.wait() == -signal.SIGKILL or not hang, "killed while stopped by the shim")
+        check(modes == {0o600} or not hang, f"mode of the temporary file: {modes}")
         output = pathlib.Path(where, "out.stl").read_bytes()
         check(output == b"old\n" or (not hang and output == FILES["NEW3"]), f"killed (hang {hang}): output {output[:20]!r}")
+
+    # Stopped by a signal: the process dies of it, after removing its
+    # temporary file or emptying a file written in place.
+    for sig, linked in ((signal.SIGINT, False), (signal.SIGTERM, False), (signal.SIGHUP, False),
+                        (signal.SIGPIPE, False), (signal.SIGTERM, True)):
+        where = folder(f"{OLD}out.stl" + ("; ln out.stl other.stl" if linked else ""))
+        child = stopped(where)
+        child.send_signal(sig)
+        files = {n: pathlib.Path(where, n).read_bytes() for n in os.listdir(where)} if child.wait() else {}
+        want = {"out.stl": b"", "other.stl": b""} if linked else {"out.stl": b"old\n"}
+        check(child.returncode == -sig and files == want, f"{sig!r} (linked {linked}): {child.returncode}, {sorted(files)}")
+
+    # Two calls writing one file in place: the second waits for the first.
+    where = folder(f"{OLD}out.stl; ln out.stl other.stl")
+    first = stopped(where)
+    second = run("cli", where, IN, "out.stl", None, 2, False)
+    time.sleep(2)
+    waited = second.poll() is None
+    first.send_signal(signal.SIGTERM)
+    second.communicate(timeout=120)
+    check(waited and second.returncode == 0 and pathlib.Path(where, "other.stl").read_bytes() == FILES["NEW"],
+          f"in place at once: waited {waited}, exit {second.returncode}")
 finally:
     for mount in mounts:
         if os.path.ismount(mount):
             subprocess.run(["umount", mount])
     shutil.rmtree(top)
+    if protected is not None:
+        PROTECTED.write_text(protected)
 
 print("".join(f"FAIL {failure}\n" for failure in failures) + f"{len(CASES)} cases, {skipped} runs skipped, {len(failures)} failures")
 sys.exit(1 if failures else 0)
