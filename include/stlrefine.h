@@ -17,13 +17,25 @@
  * old bytes, unless it had to be written in place (below): then it is left
  * empty rather than holding part of a mesh.
  *
- * The output is written to a temporary file beside it and renamed into
- * place once complete, so a crash of the process or a full disk never
- * leaves a half-written file at the output path. The data is not flushed to
+ * The output path is opened as the caller's own open() would open it, so
+ * the system judges it: a file the caller may not write, a link that the
+ * kernel will not follow (such as one another user planted in a shared,
+ * sticky folder like /tmp), a loop of links or a folder is refused as an
+ * output that cannot be opened, and nothing is created or replaced.
+ *
+ * A regular file is written to a temporary file in the folder that holds it
+ * (at the end of its links, which stay links) and renamed over it once
+ * complete, so a crash of the process or a full disk never leaves a
+ * half-written file at the output path. The temporary file is readable by
+ * its owner only until it is complete; the new file then keeps the old
+ * one's owner, group, permission bits, POSIX ACL and user.* extended
+ * attributes, and a new output gets the permissions of any new file (0666
+ * less the umask, or the folder's default ACL). The data is not flushed to
  * the disk (no fsync): a power loss may still lose it. An output that cannot
- * be replaced that way is written in place: a file with several hard links,
- * a device or FIFO, a file in a folder where no new file can be made, or
- * another user's file whose owner could not be kept.
+ * be replaced that way is written in place, under an exclusive flock() so
+ * that two calls never mix their bytes: a file with several hard links, a
+ * device or FIFO, a file in a folder where no new file can be made, another
+ * user's file whose owner or attributes could not be kept.
  *
  * No exception ever leaves these functions; each call runs entirely on the
  * calling thread and keeps no state, so calls on different files may run
