@@ -487,8 +487,8 @@ bool OutputFile::commit() {
         discard();
         return false;
     }
-    temporary_.clear();
     if (pending_ != nullptr) pending_->inPlace_ = -1, pending_->temporary_ = nullptr;
+    temporary_.clear();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     discard();
