@@ -13,11 +13,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/platform.h"
+#include "common/page_hints.h"
 
 namespace stlrefine {
 
-// Fresh pages are costly to touch one by one (see platform/platform.h).
+// Fresh pages are costly to touch one by one (see page_hints.h).
 // Arrays of a large page (2 MiB) or more start on a large-page boundary and
 // span whole large pages, so that every byte of them can lie on large pages;
 // those that stay untouched cost nothing. Smaller arrays come from the heap
