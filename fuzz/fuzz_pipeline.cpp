@@ -190,7 +190,7 @@ bool anyTaller(const std::vector<float>& vertices, const Faces& faces, float thr
 struct Run {
     std::int32_t iterations = 0;
     std::optional<float> threshold;  // the height-limited refinement when set
-    stlrefine::StlType type = stlrefine::NotStl;
+    stlrefine::StlFormat format = stlrefine::StlFormat::NotStl;
     stlrefine::StlPointList corners;
     Mesh welded, refined;
     std::int32_t ran = 0;  // iterations run
@@ -284,7 +284,7 @@ void checkWholeCall(const Run& run, const std::vector<std::uint8_t>& stl, bool b
          .format = binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii,
          .printProgress = false});
     FUZZ_CHECK(report.outcome == stlrefine::RefineOutcome::Written && report.result() == 1);
-    FUZZ_CHECK(report.inputType == run.type);
+    FUZZ_CHECK(report.inputFormat == run.format);
     FUZZ_CHECK(report.cornersRead == std::int64_t(run.corners.size() / 3));
     FUZZ_CHECK(report.facetsIn == run.welded.faceCount() && report.facetsOut == run.refined.faceCount());
     FUZZ_CHECK(report.iterationsRun == run.ran);
@@ -313,10 +313,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               ? latticeStl(data + ParameterBytes, size - ParameterBytes)
                                               : std::vector<std::uint8_t>(data + ParameterBytes, data + size);
 
-    run.type = stlrefine::detectStlType(stl.data(), std::min<std::size_t>(stl.size(), 84), stl.size());
-    if (run.type == stlrefine::Binary) {  // the size is exactly that of the declared facets
+    run.format = stlrefine::detectStlFormat(stl.data(), std::min<std::size_t>(stl.size(), 84), stl.size());
+    if (run.format == stlrefine::StlFormat::Binary) {  // the size is exactly that of the declared facets
         stlrefine::appendBinaryFacets(stl.data() + 84, stl.size() - 84, SIZE_MAX, run.corners);
-    } else if (run.type == stlrefine::Ascii) {
+    } else if (run.format == stlrefine::StlFormat::Ascii) {
         stlrefine::parseAsciiStl(reinterpret_cast<const char*>(stl.data()), stl.size(), run.corners);
     }
     run.welded = weld(run.corners);

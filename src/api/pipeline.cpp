@@ -22,10 +22,10 @@ namespace {
 // no array of the whole output is ever made.
 constexpr std::int32_t FacesPerBlock = 1024;
 
-const char* detectionLine(StlType type) {
-    switch (type) {
-        case Binary: return "it binary_stl !!";
-        case Ascii: return "it ascii_stl";
+const char* detectionLine(StlFormat format) {
+    switch (format) {
+        case StlFormat::Binary: return "it binary_stl !!";
+        case StlFormat::Ascii: return "it ascii_stl";
         default: return "it not stl data...";
     }
 }
@@ -59,8 +59,8 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
     StlHead head;
     const bool detected = detectStlFile(input, head);
     if (detected) {
-        report.inputType = head.type;
-        console.line(detectionLine(head.type));
+        report.inputFormat = head.format;
+        console.line(detectionLine(head.format));
     }
     StlPointList points;
     const bool asciiEndReached = detected && parseStlFile(input, head, points);
@@ -73,8 +73,8 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
                      report.reason + ", mesh not refined");
         return;
     }
-    if (report.inputType == Binary) console.line("Read binary file success!");
-    if (report.inputType == Ascii && asciiEndReached) console.line("Read ascii data success!");
+    if (report.inputFormat == StlFormat::Binary) console.line("Read binary file success!");
+    if (report.inputFormat == StlFormat::Ascii && asciiEndReached) console.line("Read ascii data success!");
 
     // Counts travel as signed 32-bit integers; a mesh beyond that range is
     // refused rather than silently truncated.
