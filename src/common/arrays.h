@@ -82,9 +82,4 @@ Array<T> allocateArray(std::size_t n) {
     return Array<T>(LargePageAllocator<T>().allocate(n), ArrayRelease{n * sizeof(T)});
 }
 
-// x, y, z of vertex i at 3i, 3i+1, 3i+2.
-using VertexArray = Array<float>;
-// Corner indices of face f at 3f, 3f+1, 3f+2; (a, b, c) is the orientation.
-using FaceIndexArray = Array<std::int32_t>;
-
 }  // namespace stlrefine

@@ -39,26 +39,23 @@ bool isFinite(const float* p) {
 
 }  // namespace
 
-void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& vertexArray,
-                  std::int32_t& vertexCount, FaceIndexArray& faceIndexArray,
-                  std::int32_t& faceCount) {
+Mesh weldVertices(const float* corners, std::int32_t cornerCount) {
+    Mesh mesh;
     if (cornerCount < 3) {
         // No complete facet: an empty mesh, and no corner is read.
-        vertexCount = 0;
-        faceCount = 0;
-        vertexArray = allocateArray<float>(0);
-        faceIndexArray = allocateArray<std::int32_t>(0);
-        return;
+        mesh.vertices = allocateArray<float>(0);
+        mesh.faces = allocateArray<std::int32_t>(0);
+        return mesh;
     }
     const std::size_t count = static_cast<std::size_t>(cornerCount);
-    faceCount = cornerCount / 3;
-    const std::size_t indexCount = 3 * static_cast<std::size_t>(faceCount);
-    faceIndexArray = allocateArray<std::int32_t>(indexCount);
-    std::int32_t* indices = faceIndexArray.get();
+    mesh.faceCount = cornerCount / 3;
+    const std::size_t indexCount = 3 * static_cast<std::size_t>(mesh.faceCount);
+    mesh.faces = allocateArray<std::int32_t>(indexCount);
+    std::int32_t* indices = mesh.faces.get();
 
     // Room for every corner becoming a vertex; the pages that stay unused are
     // never touched.
-    VertexArray positions = allocateArray<float>(3 * count);
+    Array<float> positions = allocateArray<float>(3 * count);
     // A closed mesh has about one vertex per six corners.
     CellTable cells(count / 4, positions.get());
     std::int32_t nextVertex = 0;
@@ -88,14 +85,15 @@ void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& v
         if (k < indexCount) indices[k] = index;
     }
 
-    vertexCount = nextVertex;
+    mesh.vertexCount = nextVertex;
     if (std::size_t(nextVertex) == count) {
-        vertexArray = std::move(positions);
+        mesh.vertices = std::move(positions);
     } else {
-        vertexArray = allocateArray<float>(3 * std::size_t(nextVertex));
-        std::memcpy(vertexArray.get(), positions.get(),
+        mesh.vertices = allocateArray<float>(3 * std::size_t(nextVertex));
+        std::memcpy(mesh.vertices.get(), positions.get(),
                     3 * std::size_t(nextVertex) * sizeof(float));
     }
+    return mesh;
 }
 
 }  // namespace stlrefine

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/arrays.h"
+#include "mesh/mesh.h"
 #include "platform/platform.h"
 
 namespace stlrefine {
@@ -91,6 +92,12 @@ bool detectStlFile(platform::InputFile& input, StlHead& head);
 bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList& corners);
 
 // --- Writing -------------------------------------------------------------
+
+// Writes `mesh` to an open output as an STL file of the format asked for
+// (Ascii or Binary): each face as a facet with its unit normal
+// (computeFaceNormals) and its three corners, in face order, then the
+// closing keyword. False once a write has failed (`output.error()` says why).
+bool writeStl(platform::OutputFile& output, StlFormat format, const Mesh& mesh);
 
 // Writes facets to an open output as they come, through one buffer, so that
 // a mesh of any size needs no array of its whole text. ASCII numbers are
