@@ -40,18 +40,15 @@ bool isFinite(const float* p) {
 }  // namespace
 
 Mesh weldVertices(const float* corners, std::int32_t cornerCount) {
-    Mesh mesh;
     if (cornerCount < 3) {
         // No complete facet: an empty mesh, and no corner is read.
-        mesh.vertices = allocateArray<float>(0);
-        mesh.faces = allocateArray<std::int32_t>(0);
-        return mesh;
+        return Mesh{allocateArray<float>(0), allocateArray<std::int32_t>(0), 0, 0};
     }
     const std::size_t count = static_cast<std::size_t>(cornerCount);
-    mesh.faceCount = cornerCount / 3;
-    const std::size_t indexCount = 3 * static_cast<std::size_t>(mesh.faceCount);
-    mesh.faces = allocateArray<std::int32_t>(indexCount);
-    std::int32_t* indices = mesh.faces.get();
+    const std::int32_t faceCount = cornerCount / 3;
+    const std::size_t indexCount = 3 * static_cast<std::size_t>(faceCount);
+    Array<std::int32_t> faces = allocateArray<std::int32_t>(indexCount);
+    std::int32_t* indices = faces.get();
 
     // Room for every corner becoming a vertex; the pages that stay unused are
     // never touched.
@@ -85,15 +82,12 @@ Mesh weldVertices(const float* corners, std::int32_t cornerCount) {
         if (k < indexCount) indices[k] = index;
     }
 
-    mesh.vertexCount = nextVertex;
-    if (std::size_t(nextVertex) == count) {
-        mesh.vertices = std::move(positions);
-    } else {
-        mesh.vertices = allocateArray<float>(3 * std::size_t(nextVertex));
-        std::memcpy(mesh.vertices.get(), positions.get(),
-                    3 * std::size_t(nextVertex) * sizeof(float));
+    if (std::size_t(nextVertex) < count) {
+        Array<float> vertices = allocateArray<float>(3 * std::size_t(nextVertex));
+        std::memcpy(vertices.get(), positions.get(), 3 * std::size_t(nextVertex) * sizeof(float));
+        positions = std::move(vertices);
     }
-    return mesh;
+    return Mesh{std::move(positions), std::move(faces), nextVertex, faceCount};
 }
 
 }  // namespace stlrefine
