@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
-#include "common/arrays.h"
 #include "subdivision/subdivision.h"
 #include "subdivide_once.h"
 #include "support/literal_subdivision.h"
@@ -19,26 +20,22 @@ using testing_support::Mesh;
 // which an iteration still starts.
 Mesh benchTorus(bool shuffled) {
     Mesh torus = testing_support::torus(250, 200);
-    return shuffled ? testing_support::shuffledFaces(torus, 1) : torus;
+    return shuffled ? testing_support::shuffledFaces(torus, 1) : std::move(torus);
 }
 
 // 100000 faces on one triangle, half of them one way round, half the other.
 Mesh sharedEdgeFan() {
-    Mesh fan;
-    fan.vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    std::vector<std::int32_t> faces;
     for (int i = 0; i < 100000; ++i) {
-        if (i < 50000) fan.faces.insert(fan.faces.end(), {0, 1, 2});
-        else fan.faces.insert(fan.faces.end(), {1, 0, 2});
+        if (i < 50000) faces.insert(faces.end(), {0, 1, 2});
+        else faces.insert(faces.end(), {1, 0, 2});
     }
-    return fan;
+    return testing_support::makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, faces);
 }
 
 // 100000 faces with all three corners on vertex 0.
 Mesh collapsedFaces() {
-    Mesh mesh;
-    mesh.vertices = {0, 0, 0};
-    mesh.faces.assign(300000, 0);
-    return mesh;
+    return testing_support::makeMesh({0, 0, 0}, std::vector<std::int32_t>(300000, 0));
 }
 
 void BM_SubdivideTorusCoherent(benchmark::State& state) {
@@ -64,9 +61,9 @@ void BM_LiteralScanShuffledTorus(benchmark::State& state) {
     const Mesh torus = testing_support::shuffledFaces(testing_support::torus(n, n), 1);
     for (auto _ : state) {
         const Mesh refined = testing_support::literalSubdivideOnce(torus);
-        benchmark::DoNotOptimize(refined.faces.data());
+        benchmark::DoNotOptimize(refined.faces.get());
     }
-    state.counters["faces"] = static_cast<double>(torus.faceCount());
+    state.counters["faces"] = static_cast<double>(torus.faceCount);
 }
 BENCHMARK(BM_LiteralScanShuffledTorus)->Arg(20)->Arg(40)->Arg(80)->Unit(benchmark::kMillisecond);
 

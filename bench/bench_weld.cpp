@@ -16,12 +16,9 @@ void runWeld(benchmark::State& state, const std::vector<float>& corners) {
     const std::int32_t cornerCount = static_cast<std::int32_t>(corners.size() / 3);
     std::int32_t vertexCount = 0;
     for (auto _ : state) {
-        stlrefine::VertexArray vertices;
-        stlrefine::FaceIndexArray faces;
-        std::int32_t faceCount = 0;
-        stlrefine::weldVertices(corners.data(), cornerCount, vertices, vertexCount, faces,
-                                faceCount);
-        benchmark::DoNotOptimize(faces.get());
+        const stlrefine::Mesh mesh = stlrefine::weldVertices(corners.data(), cornerCount);
+        vertexCount = mesh.vertexCount;
+        benchmark::DoNotOptimize(mesh.faces.get());
     }
     state.counters["corners"] = cornerCount;
     state.counters["vertices"] = vertexCount;

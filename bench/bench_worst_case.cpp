@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 
-#include "common/arrays.h"
 #include "mesh/mesh.h"
 #include "subdivision/subdivision.h"
 #include "subdivide_once.h"
@@ -23,12 +22,9 @@ using testing_support::WeldInput;
 void weld(benchmark::State& state, const WeldInput& input) {
     std::int32_t vertexCount = 0;
     for (auto _ : state) {
-        stlrefine::VertexArray vertices;
-        stlrefine::FaceIndexArray faces;
-        std::int32_t faceCount = 0;
-        stlrefine::weldVertices(input.corners.data(), input.cornerCount(), vertices, vertexCount,
-                                faces, faceCount);
-        benchmark::DoNotOptimize(faces.get());
+        const stlrefine::Mesh mesh = stlrefine::weldVertices(input.corners.data(), input.cornerCount());
+        vertexCount = mesh.vertexCount;
+        benchmark::DoNotOptimize(mesh.faces.get());
     }
     state.counters["corners"] = input.cornerCount();
     state.counters["vertices"] = vertexCount;
@@ -40,7 +36,7 @@ void subdivide(benchmark::State& state, const SubdivisionInput& input) {
     const testing_support::Mesh& mesh = input.mesh;
     timeOneIteration(state, mesh);
     state.counters["per_face"] = benchmark::Counter(
-        mesh.faceCount(), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        mesh.faceCount, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 }  // namespace
@@ -67,7 +63,7 @@ int main(int argc, char** argv) {
     }
     for (const SubdivisionInput& input : subdivisionInputs) {
         benchmark::RegisterBenchmark(
-            ("BM_Subdivide/" + input.name + "/" + std::to_string(input.mesh.faceCount())).c_str(),
+            ("BM_Subdivide/" + input.name + "/" + std::to_string(input.mesh.faceCount)).c_str(),
             [&input](benchmark::State& state) { subdivide(state, input); })
             ->Unit(benchmark::kMillisecond);
     }

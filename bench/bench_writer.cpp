@@ -42,7 +42,7 @@ Facets makeFacets(bool shuffled) {
     Facets f;
     const testing_support::Mesh torus = testing_support::torus(500, 400);
     f.corners = testing_support::facetCorners(shuffled ? testing_support::shuffledFaces(torus, 3)
-                                                       : torus);
+                                                       : testing_support::copyOf(torus));
     for (std::size_t i = 0; i < f.corners.size(); i += 9) {
         const float* p = &f.corners[i];
         const float u[3] = {p[3] - p[0], p[4] - p[1], p[5] - p[2]};

@@ -45,7 +45,7 @@
 namespace {
 
 using stlrefine::WeldTolerance;
-using testing_support::Mesh;
+using testing_support::bitsOf, testing_support::facesOf, testing_support::Mesh;
 using Faces = std::vector<std::int32_t>;
 
 constexpr std::size_t ParameterBytes = 6;
@@ -61,10 +61,6 @@ enum Flags { HeightLimited = 0x04, ThroughFiles = 0x08, Lattice = 0x10, BinaryOu
 
 bool sameBits(const float* a, const float* b, std::size_t n) {
     return n == 0 || std::memcmp(a, b, n * sizeof(float)) == 0;
-}
-
-bool sameFloats(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && sameBits(a.data(), b.data(), a.size());
 }
 
 float chooseThreshold(const std::uint8_t* p) {
@@ -98,17 +94,12 @@ std::vector<std::uint8_t> latticeStl(const std::uint8_t* data, std::size_t size)
 
 Mesh weld(const stlrefine::StlPointList& corners) {
     const auto cornerCount = static_cast<std::int32_t>(corners.size() / 3);
-    stlrefine::VertexArray vertices;
-    stlrefine::FaceIndexArray faces;
-    std::int32_t vertexCount = -1, faceCount = -1;
-    stlrefine::weldVertices(corners.data(), cornerCount, vertices, vertexCount, faces, faceCount);
+    Mesh mesh = stlrefine::weldVertices(corners.data(), cornerCount);
+    const std::int32_t vertexCount = mesh.vertexCount, faceCount = mesh.faceCount;
     FUZZ_CHECK(faceCount == (cornerCount < 3 ? 0 : cornerCount / 3));
     FUZZ_CHECK(vertexCount >= 0 && vertexCount <= cornerCount);
-    Mesh mesh;
-    mesh.vertices.assign(vertices.get(), vertices.get() + 3 * vertexCount);
-    mesh.faces.assign(faces.get(), faces.get() + 3 * faceCount);
     std::int32_t next = 0;  // the index the next new vertex gets
-    for (std::size_t k = 0; k < mesh.faces.size(); ++k) {
+    for (std::size_t k = 0; k < 3 * std::size_t(faceCount); ++k) {
         const std::int32_t v = mesh.faces[k];
         FUZZ_CHECK(v >= 0 && v <= next && v < vertexCount && (k >= 3 || v == next));
         const bool made = v == next;
@@ -122,8 +113,8 @@ Mesh weld(const stlrefine::StlPointList& corners) {
     // Corners after the last whole facet may make vertices of their own.
     FUZZ_CHECK(next <= vertexCount && vertexCount - next <= cornerCount - 3 * faceCount);
     if (cornerCount <= LiteralWeldCorners) {
-        const testing_support::WeldedMesh literal = testing_support::literalWeld(corners.data(), cornerCount);
-        FUZZ_CHECK(literal.faces == mesh.faces && sameFloats(literal.vertices, mesh.vertices));
+        const Mesh literal = testing_support::literalWeld(corners.data(), cornerCount);
+        FUZZ_CHECK(facesOf(literal) == facesOf(mesh) && bitsOf(literal) == bitsOf(mesh));
     }
     return mesh;
 }
@@ -135,7 +126,7 @@ Mesh weld(const stlrefine::StlPointList& corners) {
 // count on, each the float midpoint of the slot's edge that made it, and a
 // later slot shares one only on the same two vertices. Returns the faces
 // split and sets `vertexCount` to their vertex count.
-Faces unsplit(const std::vector<float>& vertices, const Faces& faces, std::int32_t& vertexCount) {
+Faces unsplit(const float* vertices, const Faces& faces, std::int32_t& vertexCount) {
     const std::int32_t first = faces.empty() ? vertexCount : faces[1];
     std::int32_t next = first;
     Faces parents;                                              // the faces split
@@ -171,7 +162,7 @@ Faces unsplit(const std::vector<float>& vertices, const Faces& faces, std::int32
 // The height test: each face's z extent, from bounds that start at 1000 and
 // -1000, in face order up to the first face taller than the threshold;
 // `largest` is the largest extent met (at least 0).
-bool anyTaller(const std::vector<float>& vertices, const Faces& faces, float threshold, float& largest) {
+bool anyTaller(const float* vertices, const Faces& faces, float threshold, float& largest) {
     largest = 0;
     for (std::size_t f = 0; f < faces.size(); f += 3) {
         float top = -1000, bottom = 1000;
@@ -190,7 +181,7 @@ bool anyTaller(const std::vector<float>& vertices, const Faces& faces, float thr
 struct Run {
     std::int32_t iterations = 0;
     std::optional<float> threshold;  // the height-limited refinement when set
-    stlrefine::StlType type = stlrefine::NotStl;
+    stlrefine::StlFormat format = stlrefine::StlFormat::NotStl;
     stlrefine::StlPointList corners;
     Mesh welded, refined;
     std::int32_t ran = 0;  // iterations run
@@ -198,28 +189,26 @@ struct Run {
 };
 
 void subdivide(Run& run) {
-    testing_support::StageMesh stage(run.welded);
-    auto& [vertexCount, faceCount, vertices, faces] = stage;
+    run.refined = testing_support::copyOf(run.welded);
+    Mesh& mesh = run.refined;
     run.ran = run.threshold
-                  ? stlrefine::subdivideMeshHeightLimited(run.iterations, vertexCount, vertices, faceCount,
-                                                          faces, *run.threshold, run.heights)
-                  : stlrefine::subdivideMesh(run.iterations, vertexCount, vertices, faceCount, faces);
-    run.refined = stage.toMesh();
-    const Mesh &welded = run.welded, &mesh = run.refined;
+                  ? stlrefine::subdivideMeshHeightLimited(mesh, run.iterations, *run.threshold, run.heights)
+                  : stlrefine::subdivideMesh(mesh, run.iterations);
+    const Mesh& welded = run.welded;
     const std::int32_t ran = run.ran;
     FUZZ_CHECK(ran >= 0 && ran <= std::max(run.iterations, 0));
-    FUZZ_CHECK(mesh.faces.size() == welded.faces.size() << (2 * ran));
-    FUZZ_CHECK(mesh.vertices.size() >= welded.vertices.size() &&
-               sameBits(mesh.vertices.data(), welded.vertices.data(), welded.vertices.size()));
+    FUZZ_CHECK(mesh.faceCount == welded.faceCount << (2 * ran));
+    FUZZ_CHECK(mesh.vertexCount >= welded.vertexCount &&
+               sameBits(mesh.vertices.get(), welded.vertices.get(), 3 * std::size_t(welded.vertexCount)));
 
     // The faces and vertex count of every level, from the welded mesh on.
-    std::vector<Faces> levels{mesh.faces};
-    std::vector<std::int32_t> counts{mesh.vertexCount()};
+    std::vector<Faces> levels{facesOf(mesh)};
+    std::vector<std::int32_t> counts{mesh.vertexCount};
     for (std::int32_t k = 0; k < ran; ++k) {
         counts.insert(counts.begin(), counts.front());
-        levels.insert(levels.begin(), unsplit(mesh.vertices, levels.front(), counts.front()));
+        levels.insert(levels.begin(), unsplit(mesh.vertices.get(), levels.front(), counts.front()));
     }
-    FUZZ_CHECK(levels[0] == welded.faces && counts[0] == welded.vertexCount());
+    FUZZ_CHECK(levels[0] == facesOf(welded) && counts[0] == welded.vertexCount);
 
     // An iteration starts below the vertex limit only and, height-limited,
     // after a test that met a taller face; a test that met none stops.
@@ -229,22 +218,22 @@ void subdivide(Run& run) {
     FUZZ_CHECK(run.heights.size() == (run.threshold ? std::size_t(ran) + stoppedEarly : 0));
     for (std::size_t k = 0; k < run.heights.size(); ++k) {
         float largest;
-        FUZZ_CHECK(anyTaller(mesh.vertices, levels[k], *run.threshold, largest) == (k < std::size_t(ran)));
+        FUZZ_CHECK(anyTaller(mesh.vertices.get(), levels[k], *run.threshold, largest) == (k < std::size_t(ran)));
         FUZZ_CHECK(sameBits(&largest, &run.heights[k], 1));
     }
 
     if (ran > 0 && levels[ran - 1].size() <= 3 * LiteralSubdivisionFaces) {
         const Mesh literal = testing_support::literalSubdivide(welded, ran);
-        FUZZ_CHECK(literal.faces == mesh.faces && sameFloats(literal.vertices, mesh.vertices));
+        FUZZ_CHECK(facesOf(literal) == levels[ran] && bitsOf(literal) == bitsOf(mesh));
     }
 }
 
 // What a call writes for `mesh`: ASCII with every number as "%g" writes it,
 // or after an 80-byte header the facet count and the records bit for bit.
 std::string expectedOutput(const Mesh& mesh, bool binary) {
-    const std::size_t faceCount = mesh.faces.size() / 3;
+    const std::size_t faceCount = mesh.faceCount;
     std::vector<float> normals(3 * faceCount);
-    stlrefine::computeFaceNormals(mesh.vertices.data(), mesh.faces.data(), mesh.faceCount(), normals.data());
+    stlrefine::computeFaceNormals(mesh.vertices.get(), mesh.faces.get(), mesh.faceCount, normals.data());
     const auto count = static_cast<std::uint32_t>(faceCount);
     std::string text = binary ? std::string(reinterpret_cast<const char*>(&count), 4) : "solid\n";
     for (std::size_t f = 0; f < faceCount; ++f) {
@@ -284,9 +273,9 @@ void checkWholeCall(const Run& run, const std::vector<std::uint8_t>& stl, bool b
          .format = binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii,
          .printProgress = false});
     FUZZ_CHECK(report.outcome == stlrefine::RefineOutcome::Written && report.result() == 1);
-    FUZZ_CHECK(report.inputType == run.type);
+    FUZZ_CHECK(report.inputFormat == run.format);
     FUZZ_CHECK(report.cornersRead == std::int64_t(run.corners.size() / 3));
-    FUZZ_CHECK(report.facetsIn == run.welded.faceCount() && report.facetsOut == run.refined.faceCount());
+    FUZZ_CHECK(report.facetsIn == run.welded.faceCount && report.facetsOut == run.refined.faceCount);
     FUZZ_CHECK(report.iterationsRun == run.ran);
     FUZZ_CHECK(report.stoppedByHeight == (run.heights.size() > std::size_t(run.ran)));
     std::ostringstream file;
@@ -313,14 +302,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               ? latticeStl(data + ParameterBytes, size - ParameterBytes)
                                               : std::vector<std::uint8_t>(data + ParameterBytes, data + size);
 
-    run.type = stlrefine::detectStlType(stl.data(), std::min<std::size_t>(stl.size(), 84), stl.size());
-    if (run.type == stlrefine::Binary) {  // the size is exactly that of the declared facets
+    run.format = stlrefine::detectStlFormat(stl.data(), std::min<std::size_t>(stl.size(), 84), stl.size());
+    if (run.format == stlrefine::StlFormat::Binary) {  // the size is exactly that of the declared facets
         stlrefine::appendBinaryFacets(stl.data() + 84, stl.size() - 84, SIZE_MAX, run.corners);
-    } else if (run.type == stlrefine::Ascii) {
+    } else if (run.format == stlrefine::StlFormat::Ascii) {
         stlrefine::parseAsciiStl(reinterpret_cast<const char*>(stl.data()), stl.size(), run.corners);
     }
     run.welded = weld(run.corners);
-    while (run.iterations > 1 && run.welded.faceCount() << 2 * run.iterations > MaxFaces) --run.iterations;
+    while (run.iterations > 1 && run.welded.faceCount << 2 * run.iterations > MaxFaces) --run.iterations;
     subdivide(run);
     // Files cost far more than the stages: one flagged input in 32 takes that
     // path, chosen by its FNV-1a hash so that the fuzzer cannot make it many more.

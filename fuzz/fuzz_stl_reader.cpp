@@ -39,11 +39,11 @@ void checkDetection(const unsigned char* data, std::size_t size) {
         const std::uint64_t declared = 84 + 50 * std::uint64_t{loadU32(data + 80)};
         binary = size == declared;
         // With the size its count declares, any header is binary.
-        FUZZ_CHECK(stlrefine::detectStlType(data, headSize, declared) == stlrefine::Binary);
+        FUZZ_CHECK(stlrefine::detectStlFormat(data, headSize, declared) == stlrefine::StlFormat::Binary);
     }
     const bool ascii = !binary && size >= 5 && std::memcmp(data, "solid", 5) == 0;
-    using namespace stlrefine;
-    FUZZ_CHECK(detectStlType(data, headSize, size) == (binary ? Binary : ascii ? Ascii : NotStl));
+    using enum stlrefine::StlFormat;
+    FUZZ_CHECK(stlrefine::detectStlFormat(data, headSize, size) == (binary ? Binary : ascii ? Ascii : NotStl));
 }
 
 // The records after an 84-byte header, at most as many as its count says:

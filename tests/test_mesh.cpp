@@ -45,13 +45,10 @@ TEST(Weld, MatchesLiteralScan) {
                 corners.push_back(value);
             }
         }
-        stlrefine::VertexArray vertices;
-        stlrefine::FaceIndexArray faces;
-        std::int32_t vertexCount = -1, faceCount = -1;
-        stlrefine::weldVertices(corners.data(), count, vertices, vertexCount, faces, faceCount);
-        const WeldedMesh expected = literalWeld(corners.data(), count);
-        ASSERT_EQ(bitsOf(vertices.get(), 3 * std::size_t(vertexCount)), bitsOf(expected.vertices)) << seed;
-        ASSERT_EQ(std::vector<std::int32_t>(faces.get(), faces.get() + 3 * faceCount), expected.faces) << seed;
+        const Mesh welded = stlrefine::weldVertices(corners.data(), count);
+        const Mesh expected = literalWeld(corners.data(), count);
+        ASSERT_EQ(bitsOf(welded), bitsOf(expected)) << seed;
+        ASSERT_EQ(facesOf(welded), facesOf(expected)) << seed;
     }
 }
 
@@ -62,65 +59,67 @@ TEST(Weld, MatchesLiteralScan) {
 // although two faces have an edge from a vertex to itself. Coordinates whose
 // sums round in float: mixed magnitudes, near-equal values, small integers.
 static Mesh randomMesh(Random& random, int kind) {
-    Mesh mesh;
+    std::vector<float> vertices;
+    std::vector<std::int32_t> faces;
     if (kind < 3) {
         const Mesh torus = shuffledFaces(testing_support::torus(uniform(random, 3, 9), uniform(random, 3, 9)), random());
-        for (auto face = torus.faces.begin(); face != torus.faces.end(); face += 3) {
+        for (const std::int32_t* face = torus.faces.get(); face != torus.faces.get() + 3 * torus.faceCount; face += 3) {
             std::int32_t c[3] = {face[0], face[1], face[2]};
             std::rotate(c, c + uniform(random, 0, 2), c + 3);
             if (kind == 2 && uniform(random, 0, 4) == 0) std::swap(c[1], c[2]);
-            if (kind != 1 || uniform(random, 0, 3) > 0) mesh.faces.insert(mesh.faces.end(), c, c + 3);
+            if (kind != 1 || uniform(random, 0, 3) > 0) faces.insert(faces.end(), c, c + 3);
         }
-        mesh.vertices.resize(torus.vertices.size());
+        vertices.resize(3 * std::size_t(torus.vertexCount));
     } else if (kind == 5) {
-        mesh.faces = {1, 0, 1, 0, 2, 1, 1, 2, 1, 2, 0, 1};
-        mesh.vertices.resize(9);
+        faces = {1, 0, 1, 0, 2, 1, 1, 2, 1, 2, 0, 1};
+        vertices.resize(9);
     } else {
         const int n = uniform(random, 1, 8);
         for (int count = uniform(random, 0, 40); count > 0; --count) {
             const int a = uniform(random, 0, n - 1), b = uniform(random, 0, n - 1), c = uniform(random, 0, n - 1);
             const int same = kind == 4 ? uniform(random, 0, 3) : 0;
-            mesh.faces.insert(mesh.faces.end(), {a, same == 1 || same == 2 ? a : b, same == 1 ? a : same == 3 ? b : c});
+            faces.insert(faces.end(), {a, same == 1 || same == 2 ? a : b, same == 1 ? a : same == 3 ? b : c});
         }
-        mesh.vertices.resize(3 * std::size_t(n));
+        vertices.resize(3 * std::size_t(n));
     }
     const float scales[] = {1.0f, 1e6f, 3e-3f}, shifts[] = {0.0f, 0.0f, 1.0f};
-    for (float& v : mesh.vertices) {
+    for (float& v : vertices) {
         const int scale = uniform(random, 0, 3);
         v = scale == 3 ? float(uniform(random, -3, 3)) : std::uniform_real_distribution<float>(-1, 1)(random) * scales[scale] + shifts[scale];
     }
-    return mesh;
+    return makeMesh(vertices, faces);
 }
 
 TEST(Subdivision, MatchesLiteralScan) {
     for (int kind = 0; kind < 6; ++kind) {
         for (std::uint32_t seed = 0; seed < 400; ++seed) {
             Random random(seed);
-            const Mesh mesh = randomMesh(random, kind);
-            const int iterations = mesh.faceCount() <= 80 ? uniform(random, 1, 3) : 1;
-            const Mesh fast = stageSubdivide(mesh, iterations), literal = literalSubdivide(mesh, iterations);
-            ASSERT_EQ(bitsOf(fast.vertices), bitsOf(literal.vertices)) << "kind " << kind << ", seed " << seed;
-            ASSERT_EQ(fast.faces, literal.faces) << "kind " << kind << ", seed " << seed;
+            Mesh mesh = randomMesh(random, kind);
+            const int iterations = mesh.faceCount <= 80 ? uniform(random, 1, 3) : 1;
+            const Mesh literal = literalSubdivide(mesh, iterations);
+            stlrefine::subdivideMesh(mesh, iterations);
+            ASSERT_EQ(bitsOf(mesh), bitsOf(literal)) << "kind " << kind << ", seed " << seed;
+            ASSERT_EQ(facesOf(mesh), facesOf(literal)) << "kind " << kind << ", seed " << seed;
         }
     }
 }
 
 TEST(Subdivision, VertexLimitIsCheckedBeforeEveryIteration) {
     Mesh mesh = torus(250, 200);  // 50000 vertices: one iteration starts, the next not
-    EXPECT_EQ(stageSubdivide(mesh, 3).vertexCount(), 200000);
-    mesh.vertices.insert(mesh.vertices.end(), {0, 0, 0});  // 50001: none
+    EXPECT_EQ(stlrefine::subdivideMesh(mesh, 3), 1);
+    EXPECT_EQ(mesh.vertexCount, 200000);
+    mesh = torus(7, 7143);  // 50001: none
     std::vector<float> heights;
-    EXPECT_EQ(stageSubdivide(mesh, 1).faces, mesh.faces);
-    EXPECT_EQ(stageSubdivideHeightLimited(mesh, 4, -1.0f, heights).faces, mesh.faces);
-    EXPECT_TRUE(heights.empty());
+    EXPECT_EQ(stlrefine::subdivideMesh(mesh, 1) + stlrefine::subdivideMeshHeightLimited(mesh, 4, -1.0f, heights), 0);
+    EXPECT_TRUE(mesh.faceCount == 2 * 50001 && heights.empty());
     // 10000 -> 40000 -> 160000 vertices: the third iteration and its height test never start.
-    EXPECT_EQ(stageSubdivideHeightLimited(torus(100, 100), 5, -1.0f, heights).vertexCount(), 160000);
-    EXPECT_EQ(heights.size(), 2u);
-    // A result whose counts would not fit in 32 bits is refused before anything is read or allocated.
-    StageMesh huge(tetrahedron());
-    huge.faceComponents = 3 * (INT32_MAX / 12 + 1);
-    EXPECT_THROW(stlrefine::subdivideMesh(1, huge.vertexComponents, huge.vertices, huge.faceComponents, huge.faces),
-                 std::length_error);
+    mesh = torus(100, 100);
+    EXPECT_EQ(stlrefine::subdivideMeshHeightLimited(mesh, 5, -1.0f, heights), 2);
+    EXPECT_TRUE(mesh.vertexCount == 160000 && heights.size() == 2);
+    // A result of more than MaxMeshCount faces is refused before anything is read or allocated.
+    mesh = tetrahedron();
+    mesh.faceCount = stlrefine::MaxMeshCount / 4 + 1;
+    EXPECT_THROW(stlrefine::subdivideMesh(mesh, 1), std::length_error);
 }
 
 // The height of one triangle, from bounds that start at -1000 and 1000; a NaN
@@ -130,7 +129,8 @@ TEST(Subdivision, HeightOfATriangle) {
                               {0, INFINITY, 0, INFINITY}};
     for (const auto& c : cases) {
         std::vector<float> heights;
-        stageSubdivideHeightLimited(Mesh{{0, 0, c[0], 1, 0, c[1], 0, 1, c[2]}, {0, 1, 2}}, 3, NAN, heights);
+        Mesh triangle = makeMesh({0, 0, c[0], 1, 0, c[1], 0, 1, c[2]}, {0, 1, 2});
+        stlrefine::subdivideMeshHeightLimited(triangle, 3, NAN, heights);
         EXPECT_EQ(heights, std::vector<float>{c[3]}) << c[0] << ' ' << c[1] << ' ' << c[2];
     }
 }

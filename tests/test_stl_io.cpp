@@ -21,13 +21,13 @@
 #include "support/meshes.h"
 
 using namespace testing_support;
-using stlrefine::Ascii, stlrefine::Binary, stlrefine::NotStl;
+using enum stlrefine::StlFormat;
 
 // The file as the pipeline reads it, detected as `type`: detection, then the
 // parser, through one open handle. The parser's result and the corners. With
 // `pipe`, the bytes come through a named pipe (POSIX), which is read to its
 // end before its type is known.
-static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::string& bytes, stlrefine::StlType type,
+static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::string& bytes, stlrefine::StlFormat format,
                                                                 bool pipe = false) {
     TempDir dir;
     std::thread writer;
@@ -40,7 +40,7 @@ static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::strin
     if (!writer.joinable()) writeFile(dir / "in.stl", bytes);
     stlrefine::platform::InputFile input;
     stlrefine::StlHead head;
-    EXPECT_TRUE(input.open(widePath(dir / "in.stl")) && stlrefine::detectStlFile(input, head) && head.type == type);
+    EXPECT_TRUE(input.open(widePath(dir / "in.stl")) && stlrefine::detectStlFile(input, head) && head.format == format);
     if (writer.joinable()) writer.join();
     std::pair<bool, stlrefine::StlPointList> read;
     read.first = stlrefine::parseStlFile(input, head, read.second);
@@ -54,13 +54,13 @@ TEST(StlInput, Detection) {
     const std::string one = binaryStl(std::vector<float>(9)), two = "solid 2" + binaryStl(std::vector<float>(18)).substr(7);
     const std::string huge = one.substr(0, 80) + "\xFF\xFF\xFF\xFF";
     const std::uint64_t hugeSize = 84 + 50 * std::uint64_t{0xFFFFFFFF};
-    const struct { std::string head; std::uint64_t size; stlrefine::StlType type; } cases[] = {
+    const struct { std::string head; std::uint64_t size; stlrefine::StlFormat format; } cases[] = {
         {one, 134, Binary}, {one, 133, NotStl}, {one, 135, NotStl}, {two, 184, Binary}, {two, 185, Ascii},
         {huge, hugeSize, Binary}, {huge, hugeSize & 0xFFFFFFFF, NotStl}, {"solid", 5, Ascii}, {"soli", 4, NotStl},
         {"SOLID x\n", 8, NotStl}, {" solid\n", 7, NotStl}, {"\xEF\xBB\xBFsolid\n", 9, NotStl}};
     for (const auto& c : cases) {
         const auto* head = reinterpret_cast<const unsigned char*>(c.head.data());
-        EXPECT_EQ(stlrefine::detectStlType(head, std::min<std::size_t>(c.head.size(), 84), c.size), c.type) << c.size;
+        EXPECT_EQ(stlrefine::detectStlFormat(head, std::min<std::size_t>(c.head.size(), 84), c.size), c.format) << c.size;
     }
 }
 

@@ -436,7 +436,7 @@ int summarize(const Options& options, const std::wstring& inputPath, const std::
         return OutputFailed;
     }
     if (report.facetsIn == 0) {
-        const char* why = report.inputType == stlrefine::NotStl
+        const char* why = report.inputFormat == stlrefine::StlFormat::NotStl
                               ? "the first five bytes are not 'solid' and the size does not match a binary STL"
                               : "no complete facet";
         say(input + " holds no mesh (" + why + "); wrote an empty solid to " + output);

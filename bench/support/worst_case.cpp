@@ -107,30 +107,25 @@ namespace {
 // Faces alternating in direction on the edge 0-1, third corners cycling.
 SubdivisionInput facesOnOneEdge(std::int32_t faceCount) {
     constexpr std::int32_t Apexes = 4096;
-    SubdivisionInput input{"faces_on_one_edge", {}};
-    Mesh& mesh = input.mesh;
-    mesh.vertices = {0, 0, 0, 1, 0, 0};
+    std::vector<float> vertices = {0, 0, 0, 1, 0, 0};
     for (std::int32_t i = 0; i < Apexes; ++i) {
         const double angle = 6.283185307179586 * i / Apexes;
-        mesh.vertices.insert(mesh.vertices.end(), {0.5f, static_cast<float>(std::cos(angle)),
-                                                   static_cast<float>(std::sin(angle))});
+        vertices.insert(vertices.end(), {0.5f, float(std::cos(angle)), float(std::sin(angle))});
     }
-    mesh.faces.reserve(3 * static_cast<std::size_t>(faceCount));
+    std::vector<std::int32_t> faces;
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const std::int32_t apex = 2 + f % Apexes;
-        if (f % 2 == 0) mesh.faces.insert(mesh.faces.end(), {0, 1, apex});
-        else mesh.faces.insert(mesh.faces.end(), {1, 0, apex});
+        if (f % 2 == 0) faces.insert(faces.end(), {0, 1, apex});
+        else faces.insert(faces.end(), {1, 0, apex});
     }
-    return input;
+    return {"faces_on_one_edge", makeMesh(vertices, faces)};
 }
 
 // No slot ever finds a partner.
 SubdivisionInput repeatedTriangle(std::int32_t faceCount) {
-    SubdivisionInput input{"repeated_triangle", {}};
-    input.mesh.vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-    input.mesh.faces.reserve(3 * static_cast<std::size_t>(faceCount));
-    for (std::int32_t f = 0; f < faceCount; ++f) input.mesh.faces.insert(input.mesh.faces.end(), {0, 1, 2});
-    return input;
+    std::vector<std::int32_t> faces;
+    for (std::int32_t f = 0; f < faceCount; ++f) faces.insert(faces.end(), {0, 1, 2});
+    return {"repeated_triangle", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, faces)};
 }
 
 SubdivisionInput edgesCollidingInFixedHash(std::int32_t faceCount) {
@@ -155,18 +150,16 @@ SubdivisionInput edgesCollidingInFixedHash(std::int32_t faceCount) {
             if (at->second < hi) edges.emplace_back(at->second, hi);
         }
     }
-    SubdivisionInput input{"colliding_edges", {}};
-    Mesh& mesh = input.mesh;
+    std::vector<float> vertices;
     for (std::int32_t v = 0; v < Vertices; ++v) {
-        mesh.vertices.insert(mesh.vertices.end(), {static_cast<float>(v), static_cast<float>(v % 7),
-                                                   static_cast<float>(v % 13)});
+        vertices.insert(vertices.end(), {static_cast<float>(v), static_cast<float>(v % 7), static_cast<float>(v % 13)});
     }
-    mesh.faces.reserve(3 * static_cast<std::size_t>(faceCount));
+    std::vector<std::int32_t> faces;
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const auto& [lo, hi] = edges[static_cast<std::size_t>(f) % edges.size()];
-        mesh.faces.insert(mesh.faces.end(), {lo, hi, hi});
+        faces.insert(faces.end(), {lo, hi, hi});
     }
-    return input;
+    return {"colliding_edges", makeMesh(vertices, faces)};
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "api/pipeline.h"
 
-#include <algorithm>
-#include <climits>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -17,35 +15,12 @@ namespace stlrefine {
 
 namespace {
 
-// Faces per block on the way out: normals and corners of a block (48 bytes
-// a face) stay in the cache between their computation and their text, and
-// no array of the whole output is ever made.
-constexpr std::int32_t FacesPerBlock = 1024;
-
-const char* detectionLine(StlType type) {
-    switch (type) {
-        case Binary: return "it binary_stl !!";
-        case Ascii: return "it ascii_stl";
+const char* detectionLine(StlFormat format) {
+    switch (format) {
+        case StlFormat::Binary: return "it binary_stl !!";
+        case StlFormat::Ascii: return "it ascii_stl";
         default: return "it not stl data...";
     }
-}
-
-// Computes the normals and corners of the final mesh block by block and
-// hands them to the writer. False once a write has failed.
-bool writeMesh(StlWriter& writer, const float* vertices, const std::int32_t* faces,
-               std::int32_t faceCount) {
-    std::vector<float> normals(3 * std::size_t{FacesPerBlock});
-    std::vector<float> corners(9 * std::size_t{FacesPerBlock});
-    for (std::int32_t first = 0; first < faceCount; first += FacesPerBlock) {
-        const std::int32_t count = std::min(FacesPerBlock, faceCount - first);
-        const std::int32_t* block = faces + 3 * static_cast<std::size_t>(first);
-        computeFaceNormals(vertices, block, count, normals.data());
-        expandFacets(vertices, block, count, corners.data());
-        if (!writer.writeFacets(corners.data(), normals.data(), static_cast<std::size_t>(count))) {
-            return false;
-        }
-    }
-    return writer.finish();
 }
 
 void run(const RefineRequest& request, const Console& console, RefineReport& report) {
@@ -59,8 +34,8 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
     StlHead head;
     const bool detected = detectStlFile(input, head);
     if (detected) {
-        report.inputType = head.type;
-        console.line(detectionLine(head.type));
+        report.inputFormat = head.format;
+        console.line(detectionLine(head.format));
     }
     StlPointList points;
     const bool asciiEndReached = detected && parseStlFile(input, head, points);
@@ -73,49 +48,38 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
                      report.reason + ", mesh not refined");
         return;
     }
-    if (report.inputType == Binary) console.line("Read binary file success!");
-    if (report.inputType == Ascii && asciiEndReached) console.line("Read ascii data success!");
+    if (report.inputFormat == StlFormat::Binary) console.line("Read binary file success!");
+    if (report.inputFormat == StlFormat::Ascii && asciiEndReached) console.line("Read ascii data success!");
 
-    // Counts travel as signed 32-bit integers; a mesh beyond that range is
-    // refused rather than silently truncated.
-    if (points.size() / 3 > static_cast<std::size_t>(INT32_MAX / 3)) throw std::length_error("mesh too large");
+    // A mesh beyond MaxMeshCount is refused rather than silently truncated;
+    // every corner may become a vertex.
+    if (points.size() / 3 > static_cast<std::size_t>(MaxMeshCount)) throw std::length_error("mesh too large");
     const auto cornerCount = static_cast<std::int32_t>(points.size() / 3);
     report.cornersRead = cornerCount;
 
     console.line("start subdivision sorting");
-    VertexArray vertexArray;
-    FaceIndexArray faceIndexArray;
-    std::int32_t vertexCount = 0;
-    std::int32_t faceCount = 0;
-    weldVertices(points.data(), cornerCount, vertexArray, vertexCount, faceIndexArray, faceCount);
+    Mesh mesh = weldVertices(points.data(), cornerCount);
     StlPointList().swap(points);  // the corners live on in the welded mesh
     console.line("subdivision sorting success!");
-    console.line("total points before: ", vertexCount);
-    console.line("total face before: ", faceCount);
-    report.facetsIn = faceCount;
+    console.line("total points before: ", mesh.vertexCount);
+    console.line("total face before: ", mesh.faceCount);
+    report.facetsIn = mesh.faceCount;
 
-    // The subdivision stages count components: three per vertex and per face.
-    vertexCount *= 3;
-    faceCount *= 3;
     console.line("start doing subdivision...");
     std::vector<float> heights;
     if (request.heightThreshold) {
-        report.iterationsRun = subdivideMeshHeightLimited(request.iterations, vertexCount, vertexArray,
-                                                          faceCount, faceIndexArray,
-                                                          *request.heightThreshold, heights);
+        report.iterationsRun =
+            subdivideMeshHeightLimited(mesh, request.iterations, *request.heightThreshold, heights);
         report.stoppedByHeight = heights.size() > static_cast<std::size_t>(report.iterationsRun);
     } else {
-        report.iterationsRun =
-            subdivideMesh(request.iterations, vertexCount, vertexArray, faceCount, faceIndexArray);
+        report.iterationsRun = subdivideMesh(mesh, request.iterations);
     }
     report.stoppedAtVertexLimit = report.iterationsRun < request.iterations && !report.stoppedByHeight;
     for (const float height : heights) console.line("-------max hight in triangles: ", height, "------");
-    vertexCount /= 3;
-    faceCount /= 3;
     console.line("doing subdivision success!");
-    console.line("total points after: ", vertexCount);
-    console.line("total face after: ", faceCount);
-    report.facetsOut = faceCount;
+    console.line("total points after: ", mesh.vertexCount);
+    console.line("total face after: ", mesh.faceCount);
+    report.facetsOut = mesh.faceCount;
 
     console.line("start output ascii stl file...");
     const platform::OutputFile::Mode mode = request.format == StlFormat::Ascii
@@ -132,8 +96,7 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
         report.reason = output.error();
         return;
     }
-    StlWriter writer(output, request.format, static_cast<std::uint32_t>(faceCount));
-    if (!writeMesh(writer, vertexArray.get(), faceIndexArray.get(), faceCount) || !output.commit()) {
+    if (!writeStl(output, request.format, mesh) || !output.commit()) {
         report.outcome = RefineOutcome::OutputNotWritten;
         report.reason = output.error();
         console.line("error: cannot write " + platform::displayPath(request.outputPath) + ": " +

@@ -36,7 +36,7 @@ enum class RefineOutcome {
 struct RefineReport {
     RefineOutcome outcome = RefineOutcome::Failed;
     std::string reason;  // why, when the outcome is not Written (the system's words)
-    StlType inputType = NotStl;
+    StlFormat inputFormat = StlFormat::NotStl;
     std::int64_t cornersRead = 0;   // corners the parser found
     std::int32_t facetsIn = 0;      // faces of the welded mesh
     std::int32_t facetsOut = 0;     // faces written

@@ -13,11 +13,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/platform.h"
+#include "common/page_hints.h"
 
 namespace stlrefine {
 
-// Fresh pages are costly to touch one by one (see platform/platform.h).
+// Fresh pages are costly to touch one by one (see page_hints.h).
 // Arrays of a large page (2 MiB) or more start on a large-page boundary and
 // span whole large pages, so that every byte of them can lie on large pages;
 // those that stay untouched cost nothing. Smaller arrays come from the heap
@@ -81,10 +81,5 @@ Array<T> allocateArray(std::size_t n) {
     static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
     return Array<T>(LargePageAllocator<T>().allocate(n), ArrayRelease{n * sizeof(T)});
 }
-
-// x, y, z of vertex i at 3i, 3i+1, 3i+2.
-using VertexArray = Array<float>;
-// Corner indices of face f at 3f, 3f+1, 3f+2; (a, b, c) is the orientation.
-using FaceIndexArray = Array<std::int32_t>;
 
 }  // namespace stlrefine

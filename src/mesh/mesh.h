@@ -1,24 +1,38 @@
-// Indexed meshes: welding facet corners into shared vertices, and turning
-// faces back into facets with unit normals.
+// Indexed meshes: the mesh the stages hand on, welding facet corners into
+// shared vertices, and turning faces back into facets with unit normals.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "common/arrays.h"
 
 namespace stlrefine {
 
+// An indexed triangle mesh. The weld makes it, the subdivision refines it,
+// the writer writes it.
+struct Mesh {
+    Array<float> vertices;      // x, y, z of vertex v at 3v, 3v + 1, 3v + 2
+    Array<std::int32_t> faces;  // corners of face f at 3f, 3f + 1, 3f + 2; (a, b, c) is the orientation
+    std::int32_t vertexCount = 0;
+    std::int32_t faceCount = 0;
+};
+
+// Most vertices, and most faces, a mesh may have: its coordinates (three per
+// vertex) and its corners (three per face) can then be counted in signed 32
+// bits as well.
+inline constexpr std::int32_t MaxMeshCount = INT32_MAX / 3;
+
 // Largest per-axis distance at which a corner joins a stored vertex.
 inline constexpr double WeldTolerance = 1e-6;
 
-// Turns `cornerCount` corners (x, y, z each) into a vertex array and a face
-// index array. Each corner gets the lowest-index stored vertex whose per-axis
-// difference, taken in single precision, is at most WeldTolerance; the first
-// three corners always become vertices 0, 1, 2. Fewer than three corners give
-// an empty mesh. faceCount is cornerCount / 3.
-void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& vertexArray,
-                  std::int32_t& vertexCount, FaceIndexArray& faceIndexArray,
-                  std::int32_t& faceCount);
+// The mesh of `cornerCount` corners (x, y, z each): each corner gets the
+// lowest-index stored vertex whose per-axis difference, taken in single
+// precision, is at most WeldTolerance; the first three corners always become
+// vertices 0, 1, 2. Face f has corners 3f, 3f + 1, 3f + 2 (faceCount is
+// cornerCount / 3); fewer than three corners give an empty mesh.
+// `cornerCount` is at most MaxMeshCount.
+Mesh weldVertices(const float* corners, std::int32_t cornerCount);
 
 // Unit normal of each of `faceCount` faces into `normals` (three floats per
 // face): the cross product of (P1 - P0) and (P2 - P0) divided by its length,

@@ -39,26 +39,20 @@ bool isFinite(const float* p) {
 
 }  // namespace
 
-void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& vertexArray,
-                  std::int32_t& vertexCount, FaceIndexArray& faceIndexArray,
-                  std::int32_t& faceCount) {
+Mesh weldVertices(const float* corners, std::int32_t cornerCount) {
     if (cornerCount < 3) {
         // No complete facet: an empty mesh, and no corner is read.
-        vertexCount = 0;
-        faceCount = 0;
-        vertexArray = allocateArray<float>(0);
-        faceIndexArray = allocateArray<std::int32_t>(0);
-        return;
+        return Mesh{allocateArray<float>(0), allocateArray<std::int32_t>(0), 0, 0};
     }
     const std::size_t count = static_cast<std::size_t>(cornerCount);
-    faceCount = cornerCount / 3;
+    const std::int32_t faceCount = cornerCount / 3;
     const std::size_t indexCount = 3 * static_cast<std::size_t>(faceCount);
-    faceIndexArray = allocateArray<std::int32_t>(indexCount);
-    std::int32_t* indices = faceIndexArray.get();
+    Array<std::int32_t> faces = allocateArray<std::int32_t>(indexCount);
+    std::int32_t* indices = faces.get();
 
     // Room for every corner becoming a vertex; the pages that stay unused are
     // never touched.
-    VertexArray positions = allocateArray<float>(3 * count);
+    Array<float> positions = allocateArray<float>(3 * count);
     // A closed mesh has about one vertex per six corners.
     CellTable cells(count / 4, positions.get());
     std::int32_t nextVertex = 0;
@@ -88,14 +82,12 @@ void weldVertices(const float* corners, std::int32_t cornerCount, VertexArray& v
         if (k < indexCount) indices[k] = index;
     }
 
-    vertexCount = nextVertex;
-    if (std::size_t(nextVertex) == count) {
-        vertexArray = std::move(positions);
-    } else {
-        vertexArray = allocateArray<float>(3 * std::size_t(nextVertex));
-        std::memcpy(vertexArray.get(), positions.get(),
-                    3 * std::size_t(nextVertex) * sizeof(float));
+    if (std::size_t(nextVertex) < count) {
+        Array<float> vertices = allocateArray<float>(3 * std::size_t(nextVertex));
+        std::memcpy(vertices.get(), positions.get(), 3 * std::size_t(nextVertex) * sizeof(float));
+        positions = std::move(vertices);
     }
+    return Mesh{std::move(positions), std::move(faces), nextVertex, faceCount};
 }
 
 }  // namespace stlrefine

@@ -10,22 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/page_hints.h"  // defined here, for each platform
+
 namespace stlrefine::platform {
 
 // The path as the user would read it in a message: UTF-8, with the bytes of
 // a name that is not valid Unicode passed through as they are.
 std::string displayPath(std::wstring_view path);
-
-// Touching a fresh page of memory costs a page fault, which is slow on
-// virtual machines. These hints let the system map an array's pages in fewer
-// steps; they change no byte, and do nothing where they are not offered.
-//
-// The whole large pages (2 MiB) inside the array are backed by large pages
-// as they are touched: one fault per 2 MiB instead of one per 4 KiB.
-void adviseLargePages(const void* data, std::size_t bytes) noexcept;
-// All pages of the array are mapped now, in one call, for an array that is
-// about to be written.
-void prefaultPages(void* data, std::size_t bytes) noexcept;
 
 // A file opened once for reading, in binary mode, shared with other readers
 // and writers. Directories and paths that cannot be named fail to open.

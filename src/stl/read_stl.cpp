@@ -10,15 +10,15 @@
 
 namespace stlrefine {
 
-StlType detectStlType(const unsigned char* head, std::size_t headSize, std::uint64_t fileSize) {
+StlFormat detectStlFormat(const unsigned char* head, std::size_t headSize, std::uint64_t fileSize) {
     // Binary first: the size must be exactly that of the declared facets.
     if (headSize >= BinaryHeaderSize) {
         const std::uint64_t count = loadLittleEndian32(head + 80);
-        if (fileSize == BinaryHeaderSize + BinaryRecordSize * count) return Binary;
+        if (fileSize == BinaryHeaderSize + BinaryRecordSize * count) return StlFormat::Binary;
     }
     // ASCII only when "solid" stands at the very first byte.
-    if (headSize >= 5 && std::memcmp(head, "solid", 5) == 0) return Ascii;
-    return NotStl;
+    if (headSize >= 5 && std::memcmp(head, "solid", 5) == 0) return StlFormat::Ascii;
+    return StlFormat::NotStl;
 }
 
 namespace {
@@ -114,12 +114,12 @@ bool detectStlFile(platform::InputFile& input, StlHead& head) {
     if (input.failed()) return false;
     head.wholeFile = head.wholeFile || head.size < BinaryHeaderSize;
     head.fileSize = size < 0 ? head.size : static_cast<std::uint64_t>(size);
-    head.type = detectStlType(unsignedBytes(head), std::min(head.size, BinaryHeaderSize), head.fileSize);
+    head.format = detectStlFormat(unsignedBytes(head), std::min(head.size, BinaryHeaderSize), head.fileSize);
     return true;
 }
 
 bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList& corners) {
-    if (head.type == Binary) {
+    if (head.format == StlFormat::Binary) {
         const std::uint32_t count = loadLittleEndian32(unsignedBytes(head) + 80);
         if (head.wholeFile) {
             appendBinaryFacets(unsignedBytes(head) + BinaryHeaderSize, head.size - BinaryHeaderSize,
@@ -129,7 +129,7 @@ bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList&
         }
         return false;
     }
-    if (head.type != Ascii) return false;
+    if (head.format != StlFormat::Ascii) return false;
     if (head.wholeFile) return parseAsciiStl(head.bytes.get(), head.size, corners);
     return readAsciiStl(input, head, corners);
 }

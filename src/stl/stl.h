@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/arrays.h"
+#include "mesh/mesh.h"
 #include "platform/platform.h"
 
 namespace stlrefine {
@@ -20,7 +21,8 @@ namespace stlrefine {
 // a well-formed file.
 using StlPointList = GrowingArray<float>;
 
-enum StlType : std::int32_t { NotStl = 0, Ascii = 1, Binary = 2 };
+// What a file holds, and what the writer writes (Ascii or Binary).
+enum class StlFormat { NotStl, Ascii, Binary };
 
 // Bytes of a binary STL before the first facet record: 80-byte header and
 // the 32-bit facet count; then 50 bytes per facet.
@@ -34,7 +36,7 @@ inline constexpr std::size_t BinaryRecordSize = 50;
 // matches the size exactly, so binary files whose header begins with
 // "solid" are binary; else Ascii when "solid" stands at the very first byte;
 // else NotStl.
-StlType detectStlType(const unsigned char* head, std::size_t headSize, std::uint64_t fileSize);
+StlFormat detectStlFormat(const unsigned char* head, std::size_t headSize, std::uint64_t fileSize);
 
 // Appends the three corners of each complete facet record in
 // [records, records + size), at most `maxCount` of them; returns how many
@@ -74,7 +76,7 @@ struct StlHead {
     std::size_t size = 0;          // bytes read
     std::uint64_t fileSize = 0;    // the file's size (for a pipe: `size`)
     bool wholeFile = false;        // `bytes` holds the whole input
-    StlType type = NotStl;
+    StlFormat format = StlFormat::NotStl;
 };
 
 // Reads the first bytes of the open input and classifies them. False when a
@@ -91,7 +93,11 @@ bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList&
 
 // --- Writing -------------------------------------------------------------
 
-enum class StlFormat { Ascii, Binary };
+// Writes `mesh` to an open output as an STL file of the format asked for
+// (Ascii or Binary): each face as a facet with its unit normal
+// (computeFaceNormals) and its three corners, in face order, then the
+// closing keyword. False once a write has failed (`output.error()` says why).
+bool writeStl(platform::OutputFile& output, StlFormat format, const Mesh& mesh);
 
 // Writes facets to an open output as they come, through one buffer, so that
 // a mesh of any size needs no array of its whole text. ASCII numbers are

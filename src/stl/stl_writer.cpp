@@ -1,4 +1,5 @@
 // STL output, formatted into one buffer and written in large blocks.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -11,6 +12,11 @@
 namespace stlrefine {
 
 namespace {
+
+// Faces per block: normals and corners of a block (48 bytes a face) stay in
+// the cache between their computation and their text, and no array of the
+// whole output is ever made.
+constexpr std::int32_t FacesPerBlock = 1024;
 
 constexpr std::size_t BufferSize = std::size_t{1} << 20;
 constexpr std::size_t PageSize = 4096;
@@ -154,6 +160,20 @@ bool StlWriter::finish() {
     const bool written = output_.write(buffer_.get(), used_);
     used_ = 0;
     return written;
+}
+
+bool writeStl(platform::OutputFile& output, StlFormat format, const Mesh& mesh) {
+    StlWriter writer(output, format, static_cast<std::uint32_t>(mesh.faceCount));
+    std::vector<float> normals(3 * std::size_t{FacesPerBlock});
+    std::vector<float> corners(9 * std::size_t{FacesPerBlock});
+    for (std::int32_t first = 0; first < mesh.faceCount; first += FacesPerBlock) {
+        const std::int32_t count = std::min(FacesPerBlock, mesh.faceCount - first);
+        const std::int32_t* block = mesh.faces.get() + 3 * static_cast<std::size_t>(first);
+        computeFaceNormals(mesh.vertices.get(), block, count, normals.data());
+        expandFacets(mesh.vertices.get(), block, count, corners.data());
+        if (!writer.writeFacets(corners.data(), normals.data(), static_cast<std::size_t>(count))) return false;
+    }
+    return writer.finish();
 }
 
 }  // namespace stlrefine

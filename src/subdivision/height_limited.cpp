@@ -18,10 +18,11 @@ constexpr float HeightBottomStart = 1000.0f;
 // Height of every face in order, tracking the largest; stops after the first
 // face taller than `threshold`. A NaN z or threshold fails every comparison,
 // so it neither moves a bound nor counts as over the threshold.
-bool anyFaceTallerThan(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
-                       float threshold, float& runningMax) {
+bool anyFaceTallerThan(const Mesh& mesh, float threshold, float& runningMax) {
+    const float* vertices = mesh.vertices.get();
+    const std::int32_t* faces = mesh.faces.get();
     runningMax = 0.0f;
-    for (std::int32_t f = 0; f < faceCount; ++f) {
+    for (std::int32_t f = 0; f < mesh.faceCount; ++f) {
         float top = HeightTopStart;
         float bottom = HeightBottomStart;
         for (int k = 0; k < 3; ++k) {
@@ -38,21 +39,17 @@ bool anyFaceTallerThan(const float* vertices, const std::int32_t* faces, std::in
 
 }  // namespace
 
-std::int32_t subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                                        VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                                        FaceIndexArray& faceIndexArray, float heightThreshold,
+std::int32_t subdivideMeshHeightLimited(Mesh& mesh, std::int32_t iterations, float heightThreshold,
                                         std::vector<float>& heights) {
     std::int32_t done = 0;
     SlotPartners partners;
     for (; done < iterations; ++done) {
-        if (vertexComponentCount / 3 > IterationVertexLimit) break;
+        if (mesh.vertexCount > IterationVertexLimit) break;
         float tallest = 0.0f;
-        const bool over = anyFaceTallerThan(vertexArray.get(), faceIndexArray.get(),
-                                            faceComponentCount / 3, heightThreshold, tallest);
+        const bool over = anyFaceTallerThan(mesh, heightThreshold, tallest);
         heights.push_back(tallest);
         if (!over) break;
-        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray, partners,
-                      done + 1 < iterations);
+        subdivideOnce(mesh, partners, done + 1 < iterations);
     }
     return done;
 }

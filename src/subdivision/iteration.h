@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "common/arrays.h"
+#include "mesh/mesh.h"
 
 namespace stlrefine {
 
@@ -19,7 +19,7 @@ namespace stlrefine {
 // direction, or else gets the next new index itself. New indices start at
 // `firstNewIndex` and are handed out in increasing slot order. Returns how
 // many were handed out. Runs in time linear in `faceCount`, which must be at
-// most INT32_MAX / 12 (the largest face count an iteration accepts). When
+// most MaxMeshCount / 4 (the largest face count an iteration accepts). When
 // `partnerOf` is given, each slot's entry there is the slot it was paired
 // with, or -1.
 std::int32_t assignEdgeMidpoints(const std::int32_t* faceIndices, std::int32_t faceCount,
@@ -47,15 +47,12 @@ std::int32_t assignPairedMidpoints(const std::int32_t* partnerOf, std::int32_t f
 void refinePartners(const std::int32_t* partnerOf, std::int32_t faceCount,
                     std::int32_t* refinedPartnerOf);
 
-// Splits every face of the caller's mesh into four through its edge
-// midpoints and replaces the caller's arrays and component counts with the
-// refined mesh. Throws std::length_error("mesh too large") before allocating
-// the result if a count of the result would not fit in 32 bits.
-// `partners` holds the SlotPartners of the caller's mesh when they are known
-// (empty when not); on return, those of the refined mesh when
+// Splits every face of `mesh` into four through its edge midpoints and
+// replaces `mesh` by the refined mesh. Throws std::length_error("mesh too
+// large") before allocating the result if a count of the result would be
+// over MaxMeshCount. `partners` holds the SlotPartners of `mesh` when they
+// are known (empty when not); on return, those of the refined mesh when
 // `keepPartners` asks for them and they are known, else nothing.
-void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
-                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray,
-                   SlotPartners& partners, bool keepPartners);
+void subdivideOnce(Mesh& mesh, SlotPartners& partners, bool keepPartners);
 
 }  // namespace stlrefine

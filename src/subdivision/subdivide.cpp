@@ -8,32 +8,29 @@
 
 namespace stlrefine {
 
-void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
-                   std::int32_t& faceComponentCount, FaceIndexArray& faceIndexArray,
-                   SlotPartners& partners, bool keepPartners) {
-    const std::int32_t vertexCount = vertexComponentCount / 3;
-    const std::int32_t faceCount = faceComponentCount / 3;
-    const std::int64_t newFaceComponents = 12 * static_cast<std::int64_t>(faceCount);
-    if (newFaceComponents > INT32_MAX) throw std::length_error("mesh too large");
+void subdivideOnce(Mesh& mesh, SlotPartners& partners, bool keepPartners) {
+    const std::int32_t vertexCount = mesh.vertexCount;
+    const std::int32_t faceCount = mesh.faceCount;
+    const std::int64_t newFaceCount = 4 * static_cast<std::int64_t>(faceCount);
+    if (newFaceCount > MaxMeshCount) throw std::length_error("mesh too large");
 
-    const std::int32_t* faces = faceIndexArray.get();
-    const float* vertices = vertexArray.get();
+    const std::int32_t* faces = mesh.faces.get();
+    const float* vertices = mesh.vertices.get();
     const std::int32_t slotCount = 3 * faceCount;
     Array<std::int32_t> edgeMidpointTable = allocateArray<std::int32_t>(slotCount);
-    std::int32_t newVertexCount = 0;
+    std::int32_t midpointCount = 0;
     if (partners) {
-        newVertexCount = assignPairedMidpoints(partners.get(), faceCount, vertexCount, edgeMidpointTable.get());
+        midpointCount = assignPairedMidpoints(partners.get(), faceCount, vertexCount, edgeMidpointTable.get());
     } else {
         if (keepPartners) partners = allocateArray<std::int32_t>(slotCount);
-        newVertexCount = assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get(), partners.get());
+        midpointCount = assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get(), partners.get());
         if (partners && !partnersCarryOver(faces, faceCount, partners.get())) partners.reset();
     }
-    const std::int64_t newVertexComponents =
-        3 * (static_cast<std::int64_t>(vertexCount) + newVertexCount);
-    if (newVertexComponents > INT32_MAX) throw std::length_error("mesh too large");
+    const std::int64_t newVertexCount = static_cast<std::int64_t>(vertexCount) + midpointCount;
+    if (newVertexCount > MaxMeshCount) throw std::length_error("mesh too large");
     // Partners are worth working out only for an iteration that can start.
-    if (keepPartners && partners && newVertexComponents / 3 <= IterationVertexLimit) {
-        SlotPartners refined = allocateArray<std::int32_t>(static_cast<std::size_t>(newFaceComponents));
+    if (keepPartners && partners && newVertexCount <= IterationVertexLimit) {
+        SlotPartners refined = allocateArray<std::int32_t>(3 * static_cast<std::size_t>(newFaceCount));
         refinePartners(partners.get(), faceCount, refined.get());
         partners = std::move(refined);
     } else {
@@ -43,7 +40,7 @@ void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
     // Old vertices first, unchanged; then the midpoints in the order their
     // indices were handed out. Indices grow with slot order, so the slot that
     // introduces index k is the first slot, in order, that holds k.
-    VertexArray refinedVertices = allocateArray<float>(static_cast<std::size_t>(newVertexComponents));
+    Array<float> refinedVertices = allocateArray<float>(3 * static_cast<std::size_t>(newVertexCount));
     if (vertexCount > 0) {
         std::memcpy(refinedVertices.get(), vertices, 3 * static_cast<std::size_t>(vertexCount) * sizeof(float));
     }
@@ -63,7 +60,7 @@ void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
 
     // Each face becomes its three corner children and the middle child, in
     // place of the parent, all with the parent's orientation.
-    FaceIndexArray refinedFaces = allocateArray<std::int32_t>(static_cast<std::size_t>(newFaceComponents));
+    Array<std::int32_t> refinedFaces = allocateArray<std::int32_t>(3 * static_cast<std::size_t>(newFaceCount));
     std::int32_t* out = refinedFaces.get();
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const std::int32_t a = faces[3 * f], b = faces[3 * f + 1], c = faces[3 * f + 2];
@@ -74,23 +71,18 @@ void subdivideOnce(std::int32_t& vertexComponentCount, VertexArray& vertexArray,
         std::memcpy(out + 12 * static_cast<std::size_t>(f), children, sizeof children);
     }
 
-    vertexArray = std::move(refinedVertices);
-    vertexComponentCount = static_cast<std::int32_t>(newVertexComponents);
-    faceIndexArray = std::move(refinedFaces);
-    faceComponentCount = static_cast<std::int32_t>(newFaceComponents);
+    mesh = Mesh{std::move(refinedVertices), std::move(refinedFaces), static_cast<std::int32_t>(newVertexCount),
+                static_cast<std::int32_t>(newFaceCount)};
 }
 
-std::int32_t subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                           VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                           FaceIndexArray& faceIndexArray) {
+std::int32_t subdivideMesh(Mesh& mesh, std::int32_t iterations) {
     std::int32_t done = 0;
     SlotPartners partners;
     for (; done < iterations; ++done) {
         // The limit is checked before each iteration only, so the last one
         // may leave the mesh far above it.
-        if (vertexComponentCount / 3 > IterationVertexLimit) break;
-        subdivideOnce(vertexComponentCount, vertexArray, faceComponentCount, faceIndexArray, partners,
-                      done + 1 < iterations);
+        if (mesh.vertexCount > IterationVertexLimit) break;
+        subdivideOnce(mesh, partners, done + 1 < iterations);
     }
     return done;
 }

@@ -6,30 +6,24 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/arrays.h"
+#include "mesh/mesh.h"
 
 namespace stlrefine {
 
 // An iteration starts only on a mesh of at most this many vertices.
 inline constexpr std::int32_t IterationVertexLimit = 50000;
 
-// Runs up to `iterations` iterations on the caller's mesh. Counts are
-// component counts (three per vertex, three per face). After each iteration
-// the caller's arrays and counts are replaced by the refined ones. Returns
-// the number of iterations run: fewer than asked when the mesh has passed
-// IterationVertexLimit.
-std::int32_t subdivideMesh(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                           VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                           FaceIndexArray& faceIndexArray);
+// Runs up to `iterations` iterations on `mesh`, which each iteration
+// replaces by the refined mesh. Returns the number of iterations run: fewer
+// than asked when the mesh has passed IterationVertexLimit.
+std::int32_t subdivideMesh(Mesh& mesh, std::int32_t iterations);
 
 // As subdivideMesh, but before each iteration the z extent of the triangles
 // is measured, and the iteration runs only if some triangle is taller than
 // `heightThreshold`. Appends to `heights` the largest height each test met
 // (one entry per test: one more than the iterations run when a test ended
 // the refinement).
-std::int32_t subdivideMeshHeightLimited(std::int32_t iterations, std::int32_t& vertexComponentCount,
-                                        VertexArray& vertexArray, std::int32_t& faceComponentCount,
-                                        FaceIndexArray& faceIndexArray, float heightThreshold,
+std::int32_t subdivideMeshHeightLimited(Mesh& mesh, std::int32_t iterations, float heightThreshold,
                                         std::vector<float>& heights);
 
 }  // namespace stlrefine

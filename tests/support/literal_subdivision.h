@@ -3,8 +3,6 @@
 // for bit.
 #pragma once
 
-#include <vector>
-
 #include "support/meshes.h"
 
 namespace testing_support {
@@ -16,13 +14,6 @@ namespace testing_support {
 Mesh literalSubdivideOnce(const Mesh& mesh);
 
 // Up to `iterations` iterations, each only on a mesh of at most 50000 vertices.
-Mesh literalSubdivide(Mesh mesh, int iterations);
-
-// The stage itself, run on a copy of `mesh` held in the caller's variables
-// the way the pipeline holds them (component counts, heap arrays).
-Mesh stageSubdivide(const Mesh& mesh, int iterations);
-// The height-limited stage; the heights it measured are appended to `heights`.
-Mesh stageSubdivideHeightLimited(const Mesh& mesh, int iterations, float threshold,
-                                 std::vector<float>& heights);
+Mesh literalSubdivide(const Mesh& mesh, int iterations);
 
 }  // namespace testing_support

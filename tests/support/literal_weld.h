@@ -4,18 +4,14 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+
+#include "support/meshes.h"
 
 namespace testing_support {
-
-struct WeldedMesh {
-    std::vector<float> vertices;      // x, y, z per vertex
-    std::vector<std::int32_t> faces;  // three indices per face
-};
 
 // Corners 0, 1, 2 become vertices 0, 1, 2; every later corner takes the first
 // stored vertex whose per-axis float difference is within 1e-6, or becomes a
 // new vertex. Fewer than three corners give an empty mesh.
-WeldedMesh literalWeld(const float* corners, std::int32_t cornerCount);
+Mesh literalWeld(const float* corners, std::int32_t cornerCount);
 
 }  // namespace testing_support

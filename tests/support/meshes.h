@@ -1,32 +1,23 @@
-// Deterministic meshes for tests and benchmarks.
+// Deterministic meshes for tests and benchmarks, in the stages' own type.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "common/arrays.h"
+#include "mesh/mesh.h"
 
 namespace testing_support {
 
-struct Mesh {
-    std::vector<float> vertices;      // x, y, z per vertex
-    std::vector<std::int32_t> faces;  // three indices per face
-    std::int32_t vertexCount() const { return static_cast<std::int32_t>(vertices.size() / 3); }
-    std::int32_t faceCount() const { return static_cast<std::int32_t>(faces.size() / 3); }
-};
+using stlrefine::Mesh;
 
-// A mesh as the subdivision stage holds it: component counts (three per
-// vertex, three per face) and heap arrays that the stage may replace.
-struct StageMesh {
-    std::int32_t vertexComponents = 0;
-    std::int32_t faceComponents = 0;
-    stlrefine::VertexArray vertices;
-    stlrefine::FaceIndexArray faces;
+// A mesh holding `vertices` (x, y, z each) and `faces` (three indices each).
+Mesh makeMesh(const std::vector<float>& vertices, const std::vector<std::int32_t>& faces);
 
-    explicit StageMesh(const Mesh& mesh);
-    Mesh toMesh() const;
-};
+// The coordinates and the face indices of a mesh.
+std::vector<float> verticesOf(const Mesh& mesh);
+std::vector<std::int32_t> facesOf(const Mesh& mesh);
+inline Mesh copyOf(const Mesh& mesh) { return makeMesh(verticesOf(mesh), facesOf(mesh)); }
 
 // Closed, consistently oriented torus: `rings` x `sides` vertices, twice as
 // many faces, outward normals.
@@ -51,5 +42,6 @@ inline std::vector<std::uint32_t> bitsOf(const float* values, std::size_t count)
 }
 template <class Floats>
 inline std::vector<std::uint32_t> bitsOf(const Floats& v) { return bitsOf(v.data(), v.size()); }
+inline std::vector<std::uint32_t> bitsOf(const Mesh& mesh) { return bitsOf(verticesOf(mesh)); }
 
 }  // namespace testing_support
