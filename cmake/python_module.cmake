@@ -40,4 +40,6 @@ function(stlrefine_install_python_module files staging library_dir)
        "# Written by the install: where the library is installed, relative to this package.\n"
        "LIBRARY_DIR = \"${relative}\"\n")
   file(INSTALL DESTINATION "${module}" TYPE FILE FILES ${files} "${staging}/_installed.py")
+  # file(INSTALL) lists the files in this variable, for install_manifest.txt.
+  set(CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_MANIFEST_FILES}" PARENT_SCOPE)
 endfunction()
