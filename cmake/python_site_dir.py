@@ -1,13 +1,14 @@
-"""Prints where to install a pure Python package, relative to the install
-prefix, so that this interpreter imports it under every prefix given:
+"""Prints where to install a pure Python package under an install prefix,
+relative to that prefix, so that this interpreter imports it from there:
 
-    python3 python_site_dir.py PREFIX...
+    python3 python_site_dir.py PREFIX
 
-A folder that the interpreter searches under all the prefixes comes first
-(Debian's python3 searches lib/python3.X/dist-packages under both /usr and
-/usr/local, but lib/python3/dist-packages under /usr only); then one that it
-searches under the first prefix; else lib/python3.X/site-packages. The local/
+That is the first folder under PREFIX that the interpreter searches: its site
+folders (Debian's python3: lib/python3/dist-packages under /usr,
+lib/python3.X/dist-packages under /usr/local), the user's site folder
+(~/.local: lib/python3.X/site-packages), a virtual environment's. The local/
 folder of a prefix is a prefix of its own (/usr/local), never a candidate.
+Under any other prefix: lib/python3.X/site-packages, for PYTHONPATH.
 """
 
 import os
@@ -16,24 +17,16 @@ import sys
 import sysconfig
 
 
-def main(prefixes):
-    prefixes = [os.path.normpath(prefix) for prefix in prefixes]
-    searched = [os.path.normpath(path) for path in site.getsitepackages()]
-    searched.append(os.path.normpath(sysconfig.get_path("purelib")))
-    relative = []
+def main(prefix):
+    prefix = os.path.normpath(os.path.abspath(prefix))
+    searched = [*site.getsitepackages(), site.getusersitepackages(), sysconfig.get_path("purelib")]
     for path in searched:
-        for prefix in prefixes:
-            if path.startswith(prefix.rstrip(os.sep) + os.sep):
-                folder = os.path.relpath(path, prefix)
-                if not folder.startswith("local" + os.sep):
-                    relative.append(folder)
-    for wanted in (prefixes, prefixes[:1]):
-        for folder in relative:
-            if all(os.path.join(prefix, folder) in searched for prefix in wanted):
-                return folder
+        folder = os.path.relpath(os.path.normpath(path), prefix)
+        if not folder.startswith((os.pardir, "local" + os.sep)) and not os.path.isabs(folder):
+            return folder
     purelib = sysconfig.get_path("purelib", "posix_prefix", vars={"base": "", "platbase": ""})
     return purelib.lstrip("/")
 
 
 if __name__ == "__main__":
-    print(main(sys.argv[1:]))
+    print(main(sys.argv[1]))

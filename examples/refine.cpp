@@ -6,13 +6,26 @@
 // Build with CMake: find_package(stlrefine CONFIG REQUIRED) and
 //   target_link_libraries(refine_to_height PRIVATE stlrefine::stlrefine)
 #include <charconv>
+#include <clocale>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <string_view>
 
 #include <stlrefine.h>
+
+// The library takes wide-character paths; command-line arguments arrive in
+// the locale's multibyte encoding (UTF-8 on most systems). Empty when the text
+// is not valid in that encoding. (std::filesystem::path of libstdc++ widens
+// through the "C" locale, which has no character beyond ASCII.)
+static std::wstring widen(const char* text) {
+    const std::size_t length = std::mbstowcs(nullptr, text, 0);
+    if (length == static_cast<std::size_t>(-1)) return {};
+    std::wstring wide(length, L'\0');
+    std::mbstowcs(wide.data(), text, length + 1);
+    return wide;
+}
 
 int main(int argc, char** argv) {
     if (argc != 4) {
@@ -28,20 +41,22 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // std::filesystem::path converts the native narrow path to the wide
-    // string the library takes.
-    const std::filesystem::path input = argv[1], output = argv[2];
+    std::setlocale(LC_CTYPE, "");
+    const std::wstring input = widen(argv[1]), output = widen(argv[2]);
+    if (input.empty() || output.empty()) {
+        std::fprintf(stderr, "a path is not valid in this locale's encoding\n");
+        return 2;
+    }
     // Each iteration halves the triangles' heights; the library stops as soon
     // as none is taller than maxHeight, or once the mesh has more than 50000
     // vertices, so a generous iteration count is safe.
     const int iterations = 16;
-    if (subdivision_noWeight_heightDetect(input.wstring().c_str(), output.wstring().c_str(),
-                                          iterations, maxHeight) != 1) {
+    if (subdivision_noWeight_heightDetect(input.c_str(), output.c_str(), iterations, maxHeight) != 1) {
         std::fprintf(stderr, "cannot open %s\n", argv[1]);
         return 1;
     }
 
-    std::ifstream written(output);
+    std::ifstream written(argv[2]);
     long facets = 0;
     for (std::string line; std::getline(written, line);) {
         if (line.rfind("facet normal", 0) == 0) ++facets;

@@ -7,7 +7,12 @@ set -eu
 prefix=$1 libdir=$2 examples=$3 work=$4 version=$5
 here=$(cd "$(dirname "$0")" && pwd)
 
-export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
+# pkg-config escapes a space in a path with a backslash that $(...) does not
+# undo: the prefix is reached through a link in a folder without one.
+link=$(mktemp -d /tmp/stlrefine-pkg-config.XXXXXX)
+trap 'rm -rf "$link"' EXIT
+ln -s "$prefix" "$link/prefix"
+export PKG_CONFIG_PATH="$link/prefix/$libdir/pkgconfig"
 found=$(pkg-config --modversion stlrefine)
 [ "$found" = "$version" ] || { echo "pkg-config reports version $found, expected $version"; exit 1; }
 
