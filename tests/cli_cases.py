@@ -1,9 +1,5 @@
-"""Both command lines, the native stlrefine and `python3 -m stlrefine`, over
-one table of argument lists; the two must agree byte for byte except where a
-row says how the module differs.
-
-    python3 tests/cli_cases.py NATIVE_CLI LIBRARY
-"""
+"""python3 tests/cli_cases.py NATIVE_CLI LIBRARY: both command lines, the native stlrefine and
+`python3 -m stlrefine`, over one table of argument lists."""
 import os
 import pathlib
 import re
@@ -16,13 +12,14 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 NATIVE, LIBRARY = map(os.path.abspath, sys.argv[1:3])
 PYTHON = [sys.executable, "-m", "stlrefine"]
 ODD = "caf\udce9.stl"  # a name whose byte 0xE9 is not UTF-8
-HINT = "Try 'stlrefine --help' for more information.\n"
 
 # Arguments, exit status, the start of the message on standard error (a
 # pattern, after "stlrefine: "; None: nothing there), every file written with
-# its facet count, and where `python3 -m stlrefine` differs, what it does
-# instead: its message (the same status and files), or (status, message,
-# files). docs/python.md says why each differs.
+# its facet count. `python3 -m stlrefine` does the same byte for byte, unless
+# the row says how it differs (docs/python.md says why): NO_REASON (no reason
+# for a file that did not open), ARGPARSE (a usage error in argparse's words)
+# or its own (status, message, files).
+NO_REASON, ARGPARSE = "no reason", "argparse"
 CASES = [
     ("-n2 t.stl", 0, r"wrote t\.refined\.stl: 576 facets in, 9216 out, 2 of 2 iterations", {"t.refined.stl": 9216}),
     ("t.stl -qn 0 o.stl", 0, r"wrote o\.stl: 576 facets in, 576 out, 0 of 0 iterations", {"o.stl": 576}),
@@ -37,35 +34,28 @@ CASES = [
     ("--version", 0, None, {}),
     ("-q t.stl /dev/stdout", 0, r"wrote /dev/stdout: 576 facets in, 2304 out", {"/dev/stdout": 2304}),
     ("-q t.stl /dev/full", 3, r"cannot write /dev/full: No space left on device", {}),
-    ("-q not.stl", 4, r"not\.stl holds no mesh \(the first five bytes are not 'solid' and the size does not "
-     r"match a binary STL\); wrote an empty solid to not\.refined\.stl", {"not.refined.stl": 0}),
+    ("-q not.stl", 4, r"not\.stl holds no mesh \(the first five bytes are not 'solid' .*\); wrote an empty solid "
+     r"to not\.refined\.stl", {"not.refined.stl": 0}),
     ("-q empty.stl e.stl", 4, r"empty\.stl holds no mesh \(no complete facet\)", {"e.stl": 0}),
     ("a b c", 2, r"unexpected third file name 'c'", {}),
-    # The library does not say why a file did not open.
-    ("-q missing.stl o.stl", 1, r"cannot open missing\.stl: No such file or directory", {}, r"cannot open missing\.stl$"),
-    ("-q . o.stl", 1, r"cannot open \.: Is a directory", {}, r"cannot open \.$"),
-    ("-q t.stl nowhere/o.stl", 3, r"cannot open nowhere/o\.stl for writing: No such file or directory", {},
-     r"cannot open nowhere/o\.stl for writing$"),
-    ("-q t.stl .", 3, r"cannot open \. for writing: Is a directory", {}, r"cannot open \. for writing$"),
-    # Usage errors in argparse's words.
-    ("-n", 2, r"option '-n' needs a value", {}, r"argument -n/--iterations: expected one argument"),
-    ("t.stl --iterations", 2, r"option '--iterations' needs a value", {}, r"argument -n/--iterations: expected one"),
-    ("-n 1.5 t.stl", 2, r"invalid value '1\.5' for -n: not an integer", {},
-     r"argument -n/--iterations: invalid value '1\.5': not an integer"),
-    ("--iterations=2147483648 t.stl", 2, r"invalid value '2147483648' for --iterations: out of the 32-bit range", {},
-     r"argument -n/--iterations: invalid value '2147483648': out of the 32-bit range"),
-    ("--max-height 1,5 t.stl", 2, r"invalid value '1,5' for --max-height: not a number", {},
-     r"argument --max-height: invalid value '1,5': not a number"),
-    ("--quiet=yes t.stl", 2, r"option '--quiet' takes no value", {}, r"argument -q/--quiet: ignored explicit argument"),
-    ("-qx t.stl", 2, r"unknown option '-x'", {}, r"argument -q/--quiet: ignored explicit argument 'x'"),
+    ("-q missing.stl o.stl", 1, r"cannot open missing\.stl: No such file or directory", {}, NO_REASON),
+    ("-q . o.stl", 1, r"cannot open \.: Is a directory", {}, NO_REASON),
+    ("-q t.stl nowhere/o.stl", 3, r"cannot open nowhere/o\.stl for writing: No such file or directory", {}, NO_REASON),
+    ("-q t.stl .", 3, r"cannot open \. for writing: Is a directory", {}, NO_REASON),
+    ("-n", 2, r"option '-n' needs a value", {}, ARGPARSE),
+    ("t.stl --iterations", 2, r"option '--iterations' needs a value", {}, ARGPARSE),
+    ("-n 1.5 t.stl", 2, r"invalid value '1\.5' for -n: not an integer", {}, ARGPARSE),
+    ("-n 2147483648 t.stl", 2, r"invalid value '2147483648' for -n: out of the 32-bit range", {}, ARGPARSE),
+    ("--max-height 1,5 t.stl", 2, r"invalid value '1,5' for --max-height: not a number", {}, ARGPARSE),
+    ("--quiet=yes t.stl", 2, r"option '--quiet' takes no value", {}, ARGPARSE),
+    ("-qx t.stl", 2, r"unknown option '-x'", {}, ARGPARSE),
     ("--bogus --help", 2, r"unknown option '--bogus'", {}, (0, None, {})),  # argparse acts on --help at once
     # Numbers: strtol and strtof against Python's int() and float().
-    ("-q --max-height=0x1.99999ap-3 -n5 t.stl", 0, r".* 1 of 5 iterations \(stopped: no triangle taller than 0\.2\)",
-     {"t.refined.stl": 2304}, (2, r"argument --max-height: invalid value '0x1\.99999ap-3': not a number", {})),
+    ("-q --max-height=0x1.99999ap-3 -n5 t.stl", 0, r".* 1 of 5 .* than 0\.2\)", {"t.refined.stl": 2304}, ARGPARSE),
     ("-q --max-height '1 ' t.stl", 2, r"invalid value '1 ' for --max-height: not a number", {},
      (0, r".* 0 of 1 iterations \(stopped: no triangle taller than 1\)$", {"t.refined.stl": 576})),
     ("-q -n 0_0 t.stl", 2, r"invalid value '0_0' for -n: not an integer", {},
-     (0, r"wrote t\.refined\.stl: 576 facets in, 576 out, 0 of 0 iterations", {"t.refined.stl": 576})),
+     (0, r".* 0 of 0 iterations$", {"t.refined.stl": 576})),
 ]
 
 
@@ -99,7 +89,7 @@ def problems(host, args, status, message, files, got):
     checks = {
         "exit status": code == status,
         "message": err == "" if message is None else re.match("stlrefine: " + message, err),
-        "usage error: one line and the hint": status != 2 or (err.count("\n") == 2 and err.endswith(HINT)),
+        "usage error: one line and the hint": status != 2 or (err.count("\n") == 2 and err.endswith("Try 'stlrefine --help' for more information.\n")),
         "quiet": not out or ("-q" not in args and status != 2),
         "files written": {name: facets(data) for name, data in written.items()} == files,
     }
@@ -110,10 +100,12 @@ failures = []
 for args, status, message, files, *differs in CASES:
     native, module = outcome([NATIVE], shlex.split(args)), outcome(PYTHON, shlex.split(args))
     failures += problems("stlrefine", args, status, message, files, native)
-    if not differs:
+    if differs in ([], [NO_REASON]):
+        if differs:  # ": <the system's reason>" at the end of the message
+            native = (*native[:2], re.sub(r": [^:]*\n$", "\n", native[2]), native[3])
         failures += [] if module == native else [f"python3 -m stlrefine {args!r} differs: {module[:3]}"]
     else:
-        expected = differs[0] if isinstance(differs[0], tuple) else (status, differs[0], files)
+        expected = (2, ".", {}) if differs[0] == ARGPARSE else differs[0]
         failures += problems("python3 -m stlrefine", args, *expected, module)
 
 with tempfile.TemporaryDirectory() as folder:
