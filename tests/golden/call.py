@@ -1,8 +1,5 @@
-"""A host of the library: one call of an export through ctypes, the result
-as its exit status (run_cases.py library ...).
-
-    call.py LIBRARY INPUT OUTPUT ITERATIONS [MAX_HEIGHT]
-"""
+"""call.py LIBRARY INPUT OUTPUT ITERATIONS [MAX_HEIGHT]: a host of the library
+for run_cases.py, one call of an export through ctypes, its result as the exit status."""
 import ctypes
 import sys
 
