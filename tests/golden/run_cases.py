@@ -1,13 +1,6 @@
 #!/usr/bin/env python3
-"""Runs every case of this folder (format in README.md) through one host:
-
-    run_cases.py [--crlf] cli COMMAND...      COMMAND -n N [--max-height H] -- INPUT OUTPUT
-    run_cases.py [--crlf] library COMMAND...  COMMAND INPUT OUTPUT N [H]: one call, the result
-                                              as its exit status (call.py LIBRARY, wine host.exe DLL)
-
---crlf: a Windows host (CR LF line ends on standard output and in files).
-Exit status 1 when a case fails.
-"""
+"""run_cases.py [--crlf] cli|library COMMAND...: every case of this folder
+through one host, a command line or a library's host (see README.md)."""
 import pathlib
 import subprocess
 import sys
@@ -60,10 +53,8 @@ def main():
             target = folder / case.get("output-path", "out.stl")
             if "existing" in case:
                 target.write_bytes((HERE / case["existing"]).read_bytes())
-            if kind == "cli":
-                command = [*host, "-n", case["iterations"], *height, "--", source, target]
-            else:
-                command = [*host, source, target, case["iterations"], *height[1:]]
+            command = ([*host, "-n", case["iterations"], *height, "--", source, target] if kind == "cli"
+                       else [*host, source, target, case["iterations"], *height[1:]])
             status = int(case["exit" if kind == "cli" else "result"])
             done = subprocess.run(command, capture_output=True, timeout=300)
             problems = [f"exit status {done.returncode}, expected {status}: {done.stderr!r}"] if done.returncode != status else []
