@@ -1,11 +1,8 @@
-"""The module beyond the golden cases: the result object and the errors,
-the outcome read from what the library printed, quiet output, names that are
-not UTF-8, the public names and finding the library. Run by ctest
+"""The module's API beyond tests/cli_cases.py and the golden cases. Run by ctest
 (STLREFINE_LIBRARY, PYTHONPATH=python/)."""
 import concurrent.futures
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
@@ -13,51 +10,45 @@ import sys
 import pytest
 
 import stlrefine
-from stlrefine import InputError, OutputError, RefineError
+from stlrefine import InputError, RefineError
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 TORUS = ROOT / "examples" / "torus.stl"
 FILES = {"t.stl": TORUS.read_bytes(), "empty.stl": bytes(84), "corners.stl": b"solid t\nvertex 0 0 0\nvertex 1 0 0\n"}
 
-# input, output, keyword arguments, then a RefineResult, or the error class
-# with its message. tests/cli_cases.py runs the rest through python3 -m stlrefine.
+# input, output, keyword arguments, then a RefineResult or the error raised.
 CALLS = [
     ("t.stl", "o.stl", dict(iterations=-5), ("binary", 576, 576, 0, None)),
     ("t.stl", "o.stl", dict(iterations=3, max_height=0.2), ("binary", 576, 2304, 1, "height")),
     ("t.stl", "o.stl", dict(max_height=float("nan")), ("binary", 576, 576, 0, "height")),
     ("empty.stl", "o.stl", dict(iterations=2), ("binary", 0, 0, 2, None)),
     ("corners.stl", "o.stl", dict(max_height=0), ("ascii", 0, 0, 0, "height")),
-    ("t.stl", "/dev/full", {}, (OutputError, r"cannot write /dev/full: No space left on device")),
-    ("t.stl", "o.stl", dict(iterations=1.5), (TypeError, None)),
-    ("t.stl", "o.stl", dict(iterations=True), (TypeError, None)),
-    ("t.stl", "o.stl", dict(iterations=2**31), (OverflowError, None)),
-    ("t.stl", "o.stl", dict(iterations=-2**31 - 1), (OverflowError, None)),
-    ("t.stl", "o.stl", dict(max_height="high"), (ValueError, None)),
-    ("t.stl", "o\0.stl", {}, (ValueError, None)),
-    (None, "o.stl", {}, (TypeError, None)),
+    ("t.stl", "o.stl", dict(iterations=1.5), TypeError),
+    ("t.stl", "o.stl", dict(iterations=True), TypeError),
+    ("t.stl", "o.stl", dict(iterations=2**31), OverflowError),
+    ("t.stl", "o.stl", dict(iterations=-2**31 - 1), OverflowError),
+    ("t.stl", "o\0.stl", {}, ValueError),
+    (None, "o.stl", {}, TypeError),
 ]
 
 
 @pytest.mark.parametrize("source, target, arguments, expected", CALLS)
-def test_result_or_error(tmp_path, monkeypatch, capfd, source, target, arguments, expected):
+def test_result_or_error(tmp_path, monkeypatch, source, target, arguments, expected):
     for name, data in FILES.items():
         (tmp_path / name).write_bytes(data)
     monkeypatch.chdir(tmp_path)
     stlrefine._load()
-    if isinstance(expected[0], str):
+    if isinstance(expected, tuple):
         assert stlrefine.refine(source, target, **arguments) == expected
         assert pathlib.Path(target).read_bytes().count(b"\nfacet normal ") == expected[2]
-        assert f"\ntotal face after: {expected[2]}\n" in capfd.readouterr().out
         assert sorted(os.listdir()) == sorted({*FILES, target})
     else:
-        with pytest.raises(expected[0]) as raised:
+        with pytest.raises(expected):
             stlrefine.refine(source, target, **arguments)
-        assert expected[1] is None or re.fullmatch(expected[1], str(raised.value))
         assert {name: pathlib.Path(name).read_bytes() for name in os.listdir()} == FILES
 
 
-# What the library returned and printed (lines that need injected faults, or
-# none caught: a MinGW DLL under a Windows Python), and what refine() makes of it.
+# What the library returned and printed (lines of injected faults; none caught), and what refine() makes of it.
 @pytest.mark.parametrize("printed, expected", [
     ((0, b"it binary_stl !!\nerror: cannot read in: \nerror: x: Input/output error, mesh not refined\n"),
      (InputError, "cannot read in: \nerror: x: Input/output error", None)),
@@ -83,12 +74,11 @@ def python(args, folder, library=None, path=None):
     return subprocess.run([sys.executable, *args], cwd=folder, env=env, capture_output=True, text=True)
 
 
-@pytest.mark.parametrize("quiet", [False, True])
-def test_progress_lines_follow_our_own_output_unless_quiet(tmp_path, quiet):
+def test_progress_lines_follow_our_own_output(tmp_path):
     # Standard output is a pipe: Python buffers "ours", the library writes to fd 1.
-    code = f"import stlrefine; print('ours'); stlrefine.refine({str(TORUS)!r}, 'o.stl', quiet={quiet})"
+    code = f"import stlrefine; print('ours'); stlrefine.refine({str(TORUS)!r}, 'o.stl')"
     out = python(["-c", code], tmp_path, os.environ["STLREFINE_LIBRARY"], ROOT / "python").stdout
-    assert out == "ours\n" if quiet else out.startswith("ours\nit binary_stl !!\n")
+    assert out.startswith("ours\nit binary_stl !!\n") and out.endswith("subdivision triangle done!!\n")
 
 
 @pytest.mark.parametrize("kind", [str, pathlib.Path, os.fsencode])
@@ -109,14 +99,8 @@ def test_concurrent_calls_get_their_own_counts(tmp_path):
     assert [result.facets_out for result in got] == [576 * 4**n for n in range(4)]
 
 
-# No library at all: tests/cli_cases.py (exit status 5).
-@pytest.mark.parametrize("library, beside, expected", [
-    ("libc.so.6", False, r"LibraryNotFoundError: .* STLREFINE_LIBRARY='libc\.so\.6'"),  # loads, lacks the functions
-    (None, True, r"^{here}/stlrefine/libstlrefine\.so\n$"),
-])
-def test_library_lookup(tmp_path, library, beside, expected):
+def test_library_beside_the_module_is_found(tmp_path):
     shutil.copytree(ROOT / "python" / "stlrefine", tmp_path / "stlrefine", ignore=shutil.ignore_patterns("__pycache__"))
-    if beside:
-        shutil.copy(os.environ["STLREFINE_LIBRARY"], tmp_path / "stlrefine" / "libstlrefine.so")
-    run = python(["-c", "import stlrefine; print(stlrefine.library_path())"], tmp_path, library)
-    assert re.search(expected.replace("{here}", re.escape(str(tmp_path))), run.stdout + run.stderr, re.S), run.stderr
+    shutil.copy(os.environ["STLREFINE_LIBRARY"], tmp_path / "stlrefine" / "libstlrefine.so")
+    run = python(["-c", "import stlrefine; print(stlrefine.library_path())"], tmp_path)
+    assert run.stdout == f"{tmp_path}/stlrefine/libstlrefine.so\n", run.stderr
