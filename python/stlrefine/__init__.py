@@ -242,14 +242,13 @@ _DETECTED = {b"it ascii_stl": "ascii", b"it binary_stl !!": "binary", b"it not s
 def _outcome(result, data, source, target, iterations, height_limited):
     """The RefineResult of a call that returned `result` and printed `data`;
     raises the RefineError of a call that wrote nothing."""
-    show = _os.fsdecode
     if not data:
         # Nothing caught: a library whose C runtime keeps its own handle on
         # standard output (a MinGW DLL under a Windows Python) prints
         # straight to the console, and only the result is left.
         if result == 1:
             return RefineResult(None, None, None, None, None)
-        raise RefineError(f"cannot refine {show(source)} into {show(target)}: the library "
+        raise RefineError(f"cannot refine {source} into {target}: the library "
                           "reported a failure; its progress lines could not be read", source)
     lines, _, error = (b"\n" + data.replace(b"\r\n", b"\n")).partition(b"\nerror: ")
     if error:
@@ -260,14 +259,14 @@ def _outcome(result, data, source, target, iterations, height_limited):
             action = "cannot read" if text.startswith("cannot read ") else "cannot refine"
             kind, path, tail = InputError, source, ", mesh not refined"
         reason = text.removesuffix(tail).rpartition(": ")[2]
-        raise kind(f"{action} {show(path)}: {reason}", path, reason)
+        raise kind(f"{action} {path}: {reason}", path, reason)
     lines = lines.split(b"\n")
     if b"I/O fail" in lines:
-        raise InputError(f"cannot open {show(source)}", source)
+        raise InputError(f"cannot open {source}", source)
     if b"- Error, unable open file to save" in lines:
-        raise OutputError(f"cannot open {show(target)} for writing", target)
+        raise OutputError(f"cannot open {target} for writing", target)
     if b"stl file: output success!!" not in lines:
-        raise OutputError(f"cannot write {show(target)}: the library did not report it written", target)
+        raise OutputError(f"cannot write {target}: the library did not report it written", target)
 
     counts = dict(_re.findall(rb"^total face (before|after): (-?[0-9]+)$", b"\n".join(lines), _re.M))
     before, after = int(counts[b"before"]), int(counts[b"after"])
