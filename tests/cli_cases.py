@@ -26,6 +26,8 @@ CASES = [
     ("-q --max-height ' +1e99' -n 3 t.stl", 0, r".* 0 of 3 iterations \(stopped: no triangle taller than inf\)",
      {"t.refined.stl": 576}),
     ("-q --max-height 1e-50 t.stl", 0, r".* 1 of 1 iterations$", {"t.refined.stl": 2304}),
+    ("-q --max-height=-nan t.stl", 0, r".* 0 of 1 iterations .* taller than -nan\)$", {"t.refined.stl": 576}),
+    ("-q --max-height -1e9 t.stl", 0, r".* 1 of 1 iterations$", {"t.refined.stl": 2304}, ARGPARSE),  # an option to argparse
     ("-q -- -t.stl", 0, r"wrote -t\.refined\.stl", {"-t.refined.stl": 2304}),
     (f"-q -n0 {ODD}", 0, r"wrote caf\udce9\.refined\.stl", {"caf\udce9.refined.stl": 576}),
     ("-q", 0, r"no INPUT given: refining the bundled example .*torus\.stl", {"torus.refined.stl": 2304}),
@@ -57,9 +59,8 @@ CASES = [
 ]
 
 
-FIXTURES = {"t.stl": (ROOT / "examples" / "torus.stl").read_bytes(), "not.stl": b"hello\n",
-            "empty.stl": bytes(84)}  # empty.stl: binary, no facet
-FIXTURES.update({"-t.stl": FIXTURES["t.stl"], ODD: FIXTURES["t.stl"]})
+TORUS = (ROOT / "examples" / "torus.stl").read_bytes()
+FIXTURES = {"t.stl": TORUS, "-t.stl": TORUS, ODD: TORUS, "not.stl": b"hello\n", "empty.stl": bytes(84)}  # empty: no facet
 
 
 def facets(data):
