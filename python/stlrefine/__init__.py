@@ -14,34 +14,33 @@ The library is loaded with ctypes on first use, from the first of:
 The library reports what a call did only through its result (1 when the
 input opened) and its progress lines on the process's standard output (file
 descriptor 1). `refine` therefore catches those lines at the descriptor
-level while the call runs, reads the outcome and the facet counts from them,
-and passes them on to standard output afterwards unless asked to be quiet.
+level while the call runs, reads the outcome and the facet counts from them
+(`_outcome`, which lists the lines), and passes them on to standard output
+afterwards unless asked to be quiet.
 """
 
-import collections
-import ctypes
-import ctypes.util
-import errno
-import glob
-import operator
-import os
-import re
-import stat
-import sys
-import tempfile
-import threading
+import collections as _collections
+import ctypes as _ctypes
+import ctypes.util as _ctypes_util
+import errno as _errno
+import glob as _glob
+import operator as _operator
+import os as _os
+import re as _re
+import sys as _sys
+import tempfile as _tempfile
+import threading as _threading
 
 __all__ = ["refine", "RefineResult", "RefineError", "InputError", "OutputError",
            "library_path", "LibraryNotFoundError"]
+# The project's version, project(VERSION) in CMakeLists.txt: the ctest `cli`
+# fails when `--version` prints another one here than from the native tool.
+__version__ = "0.1.0"
 
 # File names of the library on this platform, as glob patterns: the
 # development link first, then the versioned names (libstlrefine.so.0, ...).
-if sys.platform == "win32":
-    _PATTERNS = ("stlrefine.dll", "libstlrefine.dll")
-elif sys.platform == "darwin":
-    _PATTERNS = ("libstlrefine.dylib", "libstlrefine.*.dylib")
-else:
-    _PATTERNS = ("libstlrefine.so", "libstlrefine.so.*")
+_PATTERNS = (("stlrefine.dll", "libstlrefine.dll") if _sys.platform == "win32"
+             else ("libstlrefine.so", "libstlrefine.so.*"))
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 
 
@@ -50,12 +49,14 @@ class LibraryNotFoundError(OSError):
 
 
 class RefineError(OSError):
-    """A call that wrote no refined mesh. `filename` is the file at fault,
-    `strerror` the reason, `errno` its code when one is known (else None)."""
+    """A call that wrote no refined mesh. `filename` is the file at fault and
+    `strerror` the system's reason as the library gave it, or None when it
+    gives none (a file that did not open). `errno` is None: the library
+    reports reasons as text only."""
 
-    def __init__(self, action, filename, reason, code=None, after=""):
-        super().__init__(code, reason, filename)
-        self.message = f"{action} {os.fsdecode(filename)}{after}: {reason}"
+    def __init__(self, message, filename, reason=None):
+        super().__init__(None, reason, filename)
+        self.message = message
 
     def __str__(self):
         return self.message
@@ -71,7 +72,7 @@ class OutputError(RefineError):
     file written in place is left empty)."""
 
 
-RefineResult = collections.namedtuple(
+RefineResult = _collections.namedtuple(
     "RefineResult", "input_type facets_in facets_out iterations_run stopped")
 RefineResult.__doc__ = """What a call wrote.
 
@@ -83,24 +84,22 @@ done. stopped: None, "vertex limit" (the mesh passed 50000 vertices) or
 progress lines could not be caught (see the module's documentation)."""
 
 _library = None
-# The library gives a failure's reason as the system's English text; its code back.
-_ERRNO_OF = {os.strerror(code): code for code in errno.errorcode}
 # The progress lines are caught by pointing file descriptor 1 elsewhere, which
 # is the whole process's: calls through this module take turns.
-_capture_lock = threading.Lock()
+_capture_lock = _threading.Lock()
 
 
 def _open(path):
     # The exports use the platform's standard calling convention: stdcall on
     # Windows (the same as cdecl on 64-bit), cdecl elsewhere.
-    loader = ctypes.WinDLL if sys.platform == "win32" else ctypes.CDLL
+    loader = _ctypes.WinDLL if _sys.platform == "win32" else _ctypes.CDLL
     library = loader(path)
-    wide = ctypes.c_wchar_p
-    library.subdivision_noWeight.argtypes = (wide, wide, ctypes.c_int)
-    library.subdivision_noWeight.restype = ctypes.c_int
-    library.subdivision_noWeight_heightDetect.argtypes = (wide, wide, ctypes.c_int,
-                                                          ctypes.c_float)
-    library.subdivision_noWeight_heightDetect.restype = ctypes.c_int
+    wide = _ctypes.c_wchar_p
+    library.subdivision_noWeight.argtypes = (wide, wide, _ctypes.c_int)
+    library.subdivision_noWeight.restype = _ctypes.c_int
+    library.subdivision_noWeight_heightDetect.argtypes = (wide, wide, _ctypes.c_int,
+                                                          _ctypes.c_float)
+    library.subdivision_noWeight_heightDetect.restype = _ctypes.c_int
     return library
 
 
@@ -109,22 +108,22 @@ def _installed_library_dir(here):
         from . import _installed  # written by `cmake --install`
     except ImportError:
         return None
-    return os.path.normpath(os.path.join(here, _installed.LIBRARY_DIR))
+    return _os.path.normpath(_os.path.join(here, _installed.LIBRARY_DIR))
 
 
 def _candidates():
     """(where, path) pairs to try, in order, when STLREFINE_LIBRARY is not set."""
-    here = os.path.dirname(os.path.abspath(__file__))
+    here = _os.path.dirname(_os.path.abspath(__file__))
     places = [("beside the module", here)]
     installed = _installed_library_dir(here)
     if installed:
         places.append(("installation", installed))
     found = [(where, path) for where, directory in places for pattern in _PATTERNS
-             for path in sorted(glob.glob(os.path.join(glob.escape(directory), pattern)))]
+             for path in sorted(_glob.glob(_os.path.join(_glob.escape(directory), pattern)))]
     # A bare name: the dynamic loader searches its own path (LD_LIBRARY_PATH,
     # its cache); find_library also knows the versioned names.
     found.append(("system", _PATTERNS[0]))
-    system = ctypes.util.find_library("stlrefine")
+    system = _ctypes_util.find_library("stlrefine")
     if system:
         found.append(("system", system))
     return found
@@ -134,7 +133,7 @@ def _load():
     global _library
     if _library is not None:
         return _library
-    explicit = os.environ.get("STLREFINE_LIBRARY")
+    explicit = _os.environ.get("STLREFINE_LIBRARY")
     if explicit:
         # An explicit choice is never silently replaced by another library.
         try:
@@ -166,50 +165,47 @@ def library_path():
 def _wide_path(path, role):
     # Bytes become str with surrogateescape, and ctypes hands every code
     # point to the library as it is, so names that are not UTF-8 still work.
-    text = os.fsdecode(os.fspath(path))
+    text = _os.fsdecode(_os.fspath(path))
     if "\0" in text:
         raise ValueError(f"{role} path contains a NUL character")
     return text
 
 
-def _stat(path):
-    try:
-        return os.stat(path)
-    except (OSError, ValueError):
-        return None
-
-
 def _is_file_of(path, fd):
-    named, opened = _stat(path), os.fstat(fd)
-    return named is not None and (named.st_dev, named.st_ino) == (opened.st_dev, opened.st_ino)
+    try:
+        named = _os.stat(path)
+    except (OSError, ValueError):
+        return False
+    opened = _os.fstat(fd)
+    return (named.st_dev, named.st_ino) == (opened.st_dev, opened.st_ino)
 
 
 def _call_catching_stdout(function, arguments):
     """Runs the call with file descriptor 1 pointing at a temporary file;
     returns its result and what it printed."""
-    with _capture_lock, tempfile.TemporaryFile() as sink:
-        for stream in (sys.stdout, sys.stderr):
+    with _capture_lock, _tempfile.TemporaryFile() as sink:
+        for stream in (_sys.stdout, _sys.stderr):
             if stream is not None:
                 stream.flush()  # our own buffered lines belong before the call's
         try:
-            saved = os.dup(1)
+            saved = _os.dup(1)
         except OSError as error:
-            if error.errno != errno.EBADF:
+            if error.errno != _errno.EBADF:
                 raise
             saved = None  # no standard output at all
-        if saved is not None and os.name == "posix" and _is_file_of(arguments[1], saved):
+        if saved is not None and _os.name == "posix" and _is_file_of(arguments[1], saved):
             # The mesh itself goes to standard output (/dev/stdout, say): it
             # must reach the real one, not the sink that catches the lines.
             arguments = (arguments[0], f"/dev/fd/{saved}") + arguments[2:]
-        os.dup2(sink.fileno(), 1)
+        _os.dup2(sink.fileno(), 1)
         try:
             result = function(*arguments)
         finally:
             if saved is None:
-                os.close(1)
+                _os.close(1)
             else:
-                os.dup2(saved, 1)
-                os.close(saved)
+                _os.dup2(saved, 1)
+                _os.close(saved)
         sink.seek(0)
         return result, sink.read()
 
@@ -218,107 +214,77 @@ def _emit(data):
     """The caught lines, on to standard output as the library would have written them."""
     while data:
         try:
-            data = data[os.write(1, data):]
+            data = data[_os.write(1, data):]
         except OSError:
             return  # the library ignores a standard output it cannot write too
 
 
-class _Transcript:
-    """The facts in the fixed progress lines of one call."""
+# What a call did. The library's result says little (1: the input opened,
+# though a write may still have failed), so the outcome is read from the
+# fixed progress lines; each outcome has a line of its own:
+#
+#   stl file: output success!!                           written
+#   I/O fail                                             input not opened
+#   error: cannot read PATH: REASON, mesh not refined    input not read
+#   error: REASON, mesh not refined                      not refined (out of memory)
+#   - Error, unable open file to save                    output not opened
+#   error: cannot write PATH: REASON, mesh not saved     output not written
+#
+# An "error: " line is always the call's last and the only one that can hold
+# a file name, so it runs to the end whatever the name holds; REASON, the
+# system's text, holds no ": ". A file that did not open comes with no
+# reason. A written mesh's facts are in the detection line, "total face
+# before: N", "total face after: N" and one "-------max hight in triangles:
+# H------" line per height test.
+_DETECTED = {b"it ascii_stl": "ascii", b"it binary_stl !!": "binary", b"it not stl data...": "not stl"}
 
-    def __init__(self, data):
-        self.empty = not data
-        self.input_type = None
-        self.counts = {}
-        self.heights = 0
-        self.written = self.output_unopened = False
-        self.error = None
-        lines = data.split(b"\n")
-        for number, line in enumerate(lines):
-            line = line.rstrip(b"\r")
-            if line.startswith(b"error: "):
-                # Always the call's last line; only it can hold a file name,
-                # whatever characters that name contains.
-                self.error = b"\n".join(lines[number:]).rstrip(b"\r\n").decode("utf-8", "replace")
-                break
-            kind = {b"it ascii_stl": "ascii", b"it binary_stl !!": "binary",
-                    b"it not stl data...": "not stl"}.get(line)
-            self.input_type = self.input_type or kind
-            count = re.fullmatch(rb"total face (before|after): (-?[0-9]+)", line)
-            if count:
-                self.counts.setdefault(count.group(1), int(count.group(2)))
-            self.heights += line.startswith(b"-------max hight in triangles: ")
-            self.written |= line == b"stl file: output success!!"
-            self.output_unopened |= line == b"- Error, unable open file to save"
 
-    def reason(self, tail):
-        # "error: [cannot read|write <path>: ]<reason><tail>"; a reason has no ": ".
-        text = self.error[len("error: "):]
-        text = text[:-len(tail)] if text.endswith(tail) else text
-        return text.rpartition(": ")[2] if text.startswith(("cannot read ", "cannot write ")) else text
-
-    def result(self, iterations, height_limited):
-        before, after = self.counts.get(b"before"), self.counts.get(b"after")
-        if before is None or after is None:
-            return RefineResult(self.input_type, before, after, None, None)
-        # Each iteration makes four faces of one; an empty mesh shows nothing,
-        # but the plain refinement runs all its (empty) iterations then and
-        # the height-limited one stops at its first test.
-        if before > 0:
-            run = ((after // before).bit_length() - 1) // 2
+def _outcome(result, data, source, target, iterations, height_limited):
+    """The RefineResult of a call that returned `result` and printed `data`;
+    raises the RefineError of a call that wrote nothing."""
+    if not data:
+        # Nothing caught: a library whose C runtime keeps its own handle on
+        # standard output (a MinGW DLL under a Windows Python) prints
+        # straight to the console, and only the result is left.
+        if result == 1:
+            return RefineResult(None, None, None, None, None)
+        raise RefineError(f"cannot refine {source} into {target}: the library "
+                          "reported a failure; its progress lines could not be read", source)
+    lines, _, error = (b"\n" + data.replace(b"\r\n", b"\n")).partition(b"\nerror: ")
+    if error:
+        text = error.rstrip(b"\n").decode("utf-8", "replace")
+        if text.startswith("cannot write "):
+            kind, action, path, tail = OutputError, "cannot write", target, ", mesh not saved"
         else:
-            run = 0 if height_limited else max(iterations, 0)
-        stopped = None
-        if height_limited and self.heights > run:
-            stopped = "height"
-        elif run < iterations:
-            stopped = "vertex limit"
-        return RefineResult(self.input_type, before, after, run, stopped)
+            action = "cannot read" if text.startswith("cannot read ") else "cannot refine"
+            kind, path, tail = InputError, source, ", mesh not refined"
+        reason = text.removesuffix(tail).rpartition(": ")[2]
+        raise kind(f"{action} {path}: {reason}", path, reason)
+    lines = lines.split(b"\n")
+    if b"I/O fail" in lines:
+        raise InputError(f"cannot open {source}", source)
+    if b"- Error, unable open file to save" in lines:
+        raise OutputError(f"cannot open {target} for writing", target)
+    if b"stl file: output success!!" not in lines:
+        raise OutputError(f"cannot write {target}: the library did not report it written", target)
 
-
-def _unopened_reason(path, writing, unknown="it could not be opened"):
-    """(errno, text) of why `path` could not be opened, as far as it can be told afterwards."""
-    code = None
-    try:
-        info = os.stat(path)
-        if stat.S_ISDIR(info.st_mode):
-            code = errno.EISDIR
-        elif not os.access(path, os.W_OK if writing else os.R_OK):
-            code = errno.EACCES
-    except OSError as error:
-        code = error.errno
-        if writing and code == errno.ENOENT:
-            # A new file: the folder is what must be there and writable.
-            folder = os.path.dirname(path) or os.curdir
-            try:
-                if not stat.S_ISDIR(os.stat(folder).st_mode):
-                    code = errno.ENOTDIR
-                else:
-                    code = None if os.access(folder, os.W_OK | os.X_OK) else errno.EACCES
-            except OSError as folder_error:
-                code = folder_error.errno
-    except ValueError:
-        code = errno.ENOENT  # a name no file can have
-    return code, os.strerror(code) if code else unknown
-
-
-def _new_or_changed(before, after):
-    """Whether what lies at the output after the call is a written mesh, judged
-    from the file alone: the library puts a regular file in place by renaming
-    a new one over it, or rewrites it in place (hard links), emptying it on
-    failure. Devices and FIFOs show nothing: they are trusted."""
-    if after is None:
-        return False
-    if stat.S_ISCHR(after.st_mode) or stat.S_ISBLK(after.st_mode) or stat.S_ISFIFO(after.st_mode):
-        return True
-    if not stat.S_ISREG(after.st_mode):
-        return False
-    if after.st_size == 0:
-        return False
-    if before is None:
-        return True
-    return ((after.st_ino, after.st_dev, after.st_mtime_ns)
-            != (before.st_ino, before.st_dev, before.st_mtime_ns))
+    counts = dict(_re.findall(rb"^total face (before|after): (-?[0-9]+)$", b"\n".join(lines), _re.M))
+    before, after = int(counts[b"before"]), int(counts[b"after"])
+    heights = sum(line.startswith(b"-------max hight in triangles: ") for line in lines)
+    # Each iteration makes four faces of one. An empty mesh shows no change:
+    # the plain refinement runs all its iterations on it, the height-limited
+    # one stops at its first test.
+    if before > 0:
+        run = ((after // before).bit_length() - 1) // 2
+    else:
+        run = 0 if height_limited else max(iterations, 0)
+    stopped = None
+    if height_limited and heights > run:
+        stopped = "height"
+    elif run < iterations:
+        stopped = "vertex limit"
+    kind = next((_DETECTED[line] for line in lines if line in _DETECTED), None)
+    return RefineResult(kind, before, after, run, stopped)
 
 
 def refine(input, output, iterations=1, max_height=None, quiet=False):
@@ -342,7 +308,7 @@ def refine(input, output, iterations=1, max_height=None, quiet=False):
     target = _wide_path(output, "output")
     if isinstance(iterations, bool):
         raise TypeError("iterations must be an integer, not bool")
-    count = operator.index(iterations)
+    count = _operator.index(iterations)
     if not _INT32_MIN <= count <= _INT32_MAX:
         raise OverflowError(f"iterations {count} does not fit in a 32-bit integer")
     library = _load()
@@ -351,43 +317,7 @@ def refine(input, output, iterations=1, max_height=None, quiet=False):
     else:
         function = library.subdivision_noWeight_heightDetect
         arguments = (source, target, count, float(max_height))
-
-    before = _stat(target)
     result, data = _call_catching_stdout(function, arguments)
     if not quiet:
         _emit(data)
-    lines = _Transcript(data)
-    if lines.empty:
-        return _judge_by_files(result, source, target, before)
-
-    if result == 1 and lines.written:
-        return lines.result(count, max_height is not None)
-    if lines.error is not None:
-        if lines.error.startswith("error: cannot write "):
-            reason = lines.reason(", mesh not saved")
-            raise OutputError("cannot write", target, reason, _ERRNO_OF.get(reason))
-        action = "cannot read" if lines.error.startswith("error: cannot read ") else "cannot refine"
-        reason = lines.reason(", mesh not refined")
-        raise InputError(action, source, reason, _ERRNO_OF.get(reason))
-    if result != 1:
-        code, reason = _unopened_reason(source, False)
-        raise InputError("cannot open", source, reason, code)
-    if lines.output_unopened:
-        code, reason = _unopened_reason(target, True)
-        raise OutputError("cannot open", target, reason, code, after=" for writing")
-    raise OutputError("cannot write", target, "the library did not report the output written")
-
-
-def _judge_by_files(result, source, target, before):
-    """The outcome when no progress line was caught: a library whose C runtime
-    keeps its own handle on standard output (a MinGW DLL under a Windows
-    Python) prints straight to the console. Only the result and the files are
-    left to judge by, and the facts of the result are unknown."""
-    if result == 1 and _new_or_changed(before, _stat(target)):
-        return RefineResult(None, None, None, None, None)
-    if result != 1:
-        code, reason = _unopened_reason(source, False, unknown=None)
-        if code is not None:
-            raise InputError("cannot open", source, reason, code)
-    code, reason = _unopened_reason(target, True, unknown="the library reported a failure")
-    raise OutputError("cannot write", target, reason, code)
+    return _outcome(result, data, source, target, count, max_height is not None)

@@ -1,13 +1,14 @@
 // A host of the DLL as a C program on Windows writes one: the library is
 // loaded at run time by its wide path, and the call goes through the
 // function pointers resolved by name, which must be the ones at ordinals 1
-// and 2. One call per run; run-tests.sh drives it.
+// and 2. One call per run, its result as the exit status, as
+// tests/golden/run_cases.py expects of a host:
 //
 //   host DLL INPUT OUTPUT ITERATIONS [MAX_HEIGHT]
 //
 // MAX_HEIGHT ("nan" for not-a-number) selects the height-limited function.
-// Standard output holds the library's lines only; "result N" goes to
-// standard error. Exit status 1 when the DLL does not load or resolve.
+// Standard output holds the library's lines only. Exit status 2 on a usage
+// error, 3 when the DLL does not load or resolve.
 #include <math.h>
 #include <stdio.h>
 #include <wchar.h>
@@ -26,14 +27,14 @@ int wmain(int argc, wchar_t** argv) {
     HMODULE library = LoadLibraryW(argv[1]);
     if (library == NULL) {
         fprintf(stderr, "host: LoadLibraryW failed, error %lu\n", (unsigned long)GetLastError());
-        return 1;
+        return 3;
     }
     FARPROC plain = GetProcAddress(library, "subdivision_noWeight");
     FARPROC height = GetProcAddress(library, "subdivision_noWeight_heightDetect");
     if (plain == NULL || height == NULL || plain != GetProcAddress(library, MAKEINTRESOURCEA(1)) ||
         height != GetProcAddress(library, MAKEINTRESOURCEA(2))) {
         fputs("host: the two functions are not exported by name at ordinals 1 and 2\n", stderr);
-        return 1;
+        return 3;
     }
     const int iterations = (int)wcstol(argv[4], NULL, 10);
     int result;
@@ -44,6 +45,5 @@ int wmain(int argc, wchar_t** argv) {
         result = ((HeightFunction)(void (*)(void))height)(argv[2], argv[3], iterations, threshold);
     }
     fflush(stdout);
-    fprintf(stderr, "result %d\n", result);
-    return 0;
+    return result;
 }

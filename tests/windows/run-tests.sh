@@ -11,8 +11,9 @@
 #   - the DLL's and the CLI's imports: no MinGW runtime DLL;
 #   - the cases of tests/golden/ through the DLL (tests/windows/host.c, one
 #     call each, the DLL loaded from a folder named with a space and a
-#     non-ASCII letter): result, transcript without CRs, output after
-#     LF -> CR LF, no other file left (no temporary file);
+#     non-ASCII letter) and through stlrefine.exe, by the one golden runner
+#     (tests/golden/run_cases.py --crlf): result or exit status, transcript
+#     without CRs, output after LF -> CR LF, no other file left;
 #   - the same host on paths with spaces and non-ASCII letters and on paths
 #     longer than 260 characters, each replacing an existing 3 MB output;
 #   - stlrefine.exe under Wine against the Linux tool on the same arguments:
@@ -34,7 +35,7 @@ fail() { failed=$((failed + 1)); echo "FAIL  $1"; }
 # report NAME PROBLEMS: passed when PROBLEMS (the text of what went wrong) is empty
 report() { if [ -z "$2" ]; then pass "$1"; else fail "$1: $2"; fi; }
 
-for tool in "$triple-gcc-posix" "$triple-objdump" wine cmake perl; do
+for tool in "$triple-gcc-posix" "$triple-objdump" wine cmake perl python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (see .ci/windows-tests.sh)" >&2; exit 1; }
 done
 
@@ -98,62 +99,39 @@ sameText() { cmp -s <(plain "$1") <(plain "$2"); }
 crlfEqual() { cmp -s "$1" <(perl -pe 's/\n/\r\n/g' "$2"); }
 filesIn() { (cd "$1" && find . -type f | LC_ALL=C sort); }
 
-# --- One call through the DLL per case.
+# --- The golden cases (tests/golden/) through the DLL and through the CLI.
 mkdir -p "$root/bibliothèque ü"
 cp "$release/stlrefine.dll" "$root/bibliothèque ü/"
 dll="$(windowsPath "$root/bibliothèque ü/stlrefine.dll")"
-# hostCall DIR INPUT OUTPUT ITERATIONS [MAX_HEIGHT]: runs the host in DIR on
-# paths relative to it ('/' becomes '\'); stdout in DIR.out, stderr in DIR.err.
+golden="$repo/tests/golden"
+for host in "library|wine|$root/windows/host.exe|$dll" "cli|wine|$release/stlrefine.exe"; do
+  IFS='|' read -r -a command <<<"$host"
+  echo "--- golden cases through ${command[2]##*/}"
+  if timeout -k 10 1200 python3 "$golden/run_cases.py" --crlf "${command[@]}"; then
+    pass "golden cases through ${command[2]##*/}"
+  else
+    fail "golden cases through ${command[2]##*/}"
+  fi
+done
+
+# hostCall DIR INPUT OUTPUT ITERATIONS: runs the host in DIR on paths
+# relative to it ('/' becomes '\'); stdout in DIR.out, the result in DIR.rc.
 hostCall() {
-  local dir="$1" input="${2//\//\\}" output="${3//\//\\}"
-  shift 3
-  (cd "$dir" && timeout -k 10 300 wine "$root/windows/host.exe" "$dll" "$input" "$output" "$@") \
-    >"$dir.out" 2>"$dir.err" || echo "host failed: $(cat "$dir.err")"
+  local dir="$1" input="${2//\//\\}" output="${3//\//\\}" rc=0
+  (cd "$dir" && timeout -k 10 300 wine "$root/windows/host.exe" "$dll" "$input" "$output" "$4") \
+    >"$dir.out" 2>"$dir.err" || rc=$?
+  echo "$rc" >"$dir.rc"
 }
 # expectCall DIR RESULT TRANSCRIPT FILES...: what hostCall left against what
 # is expected: the result, the transcript and exactly these files in DIR.
 expectCall() {
   local dir="$1" result="$2" transcript="$3"
   shift 3
-  grep -qx "result $result" <(tr -d '\r' <"$dir.err") || echo "result: $(cat "$dir.err")"
+  [ "$(cat "$dir.rc")" = "$result" ] || echo "result $(cat "$dir.rc"): $(cat "$dir.err")"
   sameText "$dir.out" "$transcript" || echo "transcript differs: $(plain "$dir.out" | head -3)"
-  [ "$(filesIn "$dir")" = "$(printf './%s\n' "$@" | LC_ALL=C sort | sed '/^\.\/$/d')" ] ||
+  [ "$(filesIn "$dir")" = "$(printf './%s\n' "$@" | LC_ALL=C sort)" ] ||
     echo "files left: $(filesIn "$dir" | tr '\n' ' ')"
 }
-
-# The golden cases (tests/golden/, format in its README).
-echo "--- golden cases through the DLL"
-golden="$repo/tests/golden"
-goldenCase() {  # goldenCase NAME: runs one case, prints what is wrong
-  local -A c=([output-path]=out.stl)
-  local line dir="$root/golden/$1" input=missing.stl kept=""
-  while IFS= read -r line; do
-    [[ $line == \#* || $line != *': '* ]] || c["${line%%: *}"]="${line#*: }"
-  done <"$golden/$1.case"
-  rm -rf "$dir" && mkdir -p "$dir"
-  [ "${c[input]}" = none ] || { cp "$golden/${c[input]}" "$dir/in.stl"; input=in.stl; kept=in.stl; }
-  local out="$dir/${c[output-path]}" expected="${c[output]}"
-  [ -z "${c[existing]:-}" ] || cp "$golden/${c[existing]}" "$out"
-  hostCall "$dir" "$input" "${c[output-path]}" "${c[iterations]}" ${c[max-height]:+"${c[max-height]}"}
-  expectCall "$dir" "${c[result]}" "$golden/$1.transcript" $kept \
-    "$([ "$expected" = none ] || echo "${c[output-path]}")"
-  if [ "$expected" = none ]; then
-    :
-  elif [ "$expected" = "${c[existing]:-}" ]; then
-    cmp -s "$out" "$golden/$expected" || echo "existing output changed"
-  elif [[ $expected == crc32* ]]; then
-    perl -pe 's/\r\n/\n/g' "$out" >"$dir.lf"
-    crlfEqual "$out" "$dir.lf" || echo "output not all CR LF"
-    set -- $(gzip -c "$dir.lf" | tail -c8 | od -An -tu4)
-    [ "crc32 $(printf %08x "$1") $2" = "$expected" ] || echo "output crc32 $(printf %08x "$1") $2"
-  else
-    crlfEqual "$out" "$golden/$expected" || echo "output differs from $expected with LF -> CR LF"
-  fi
-}
-for caseFile in "$golden"/*.case; do
-  name="$(basename "$caseFile" .case)"
-  report "golden $name" "$(goldenCase "$name" 2>&1)"
-done
 
 # Paths the golden cases do not take: spaces and non-ASCII letters, more
 # than 260 characters (three folders of 120). Each call replaces an existing
