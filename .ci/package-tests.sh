@@ -103,7 +103,7 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   cd "$work"
   module=$(env -u STLREFINE_LIBRARY -u PYTHONPATH /usr/bin/python3 -c 'import stlrefine; print(stlrefine.__file__)')
   [ "$module" = /usr/lib/python3/dist-packages/stlrefine/__init__.py ] || { echo "python3 imported $module"; exit 1; }
-  env -u STLREFINE_LIBRARY -u PYTHONPATH python3 -m stlrefine --version
+  [ "$(env -u STLREFINE_LIBRARY -u PYTHONPATH python3 -m stlrefine --version)" = "stlrefine $version" ]
 )
 mkdir "$work/pkg-config" && (cd "$work/pkg-config" && block pkg-config && check torus-fine.stl)
 cmake -S "$src/tests/consumer/find_package" -B "$work/find_package" \
