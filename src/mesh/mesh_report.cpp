@@ -1,0 +1,231 @@
+// Mesh report: one pass over the faces for extent, area, volume and
+// degenerate facets, then the edges, grouped without hashing.
+//
+// Edges. Vertex indices are dense, so the edge slots (three per face) are
+// bucketed by the lower vertex of their edge with a counting sort, and inside
+// a bucket the higher vertex tells the edges apart through a table indexed by
+// vertex that is stamped with the bucket's vertex (and so needs no clearing).
+// That is linear whatever the mesh looks like, needs no hash seed, and gives
+// the number of facets on every edge and the directions they run in.
+//
+// Collapsed facets: a facet two of whose corners are the same vertex, or lie
+// at the same point, is a segment or a point. Its "edges" would be a vertex
+// paired with itself and one segment walked there and back, which would turn
+// a clean edge beside it into a non-manifold one; so it takes no part in the
+// edge figures or the parts (it is counted as degenerate).
+//
+// Parts: facets are joined by union-find whenever they share an edge, which
+// includes all facets around a non-manifold edge.
+//
+// Area and volume are accumulated in double over the non-degenerate facets:
+// the differences of float coordinates are exact in double (unless their
+// magnitudes are 2^29 apart), so the only rounding is that of the products
+// and the sums, far below what a float mesh can resolve even over millions
+// of facets. The volume is the sum of the signed tetrahedra from vertex 0
+// (the first corner of the first facet of a welded file) over the faces,
+// which does not depend on that point when the mesh is closed, and keeps
+// the terms small when the mesh lies far from the origin.
+#include "mesh/mesh_report.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/arrays.h"
+#include "mesh/mesh.h"
+
+namespace stlrefine {
+
+namespace {
+
+// Without branches (| and & rather than || and &&): the answer is rarely yes.
+bool samePoint(const float* a, const float* b) { return (a[0] == b[0]) & (a[1] == b[1]) & (a[2] == b[2]); }
+
+// Disjoint sets of faces: a root holds minus the size of its set, any other
+// face its parent. Union by size with path halving.
+class FaceSets {
+public:
+    explicit FaceSets(std::int32_t count) : parent_(allocateArray<std::int32_t>(static_cast<std::size_t>(count))) {
+        std::fill_n(parent_.get(), count, -1);
+    }
+    std::int32_t find(std::int32_t x) {
+        while (parent_[x] >= 0) {
+            const std::int32_t up = parent_[x];
+            if (parent_[up] >= 0) parent_[x] = parent_[up];
+            x = up;
+        }
+        return x;
+    }
+    bool isRoot(std::int32_t x) const { return parent_[x] < 0; }
+    void unite(std::int32_t a, std::int32_t b) {
+        a = find(a);
+        b = find(b);
+        if (a == b) return;
+        if (parent_[a] > parent_[b]) std::swap(a, b);  // a is the larger set
+        parent_[a] += parent_[b];
+        parent_[b] = a;
+    }
+
+private:
+    Array<std::int32_t> parent_;
+};
+
+// A slot in the bucket of its edge's lower vertex.
+struct BucketEntry {
+    std::int32_t upper;  // the edge's higher vertex
+    std::int32_t face;   // twice the face, plus one when the slot runs from the lower vertex
+};
+
+// What the current bucket knows about the edge to one higher vertex.
+struct EdgeTally {
+    std::int32_t bucket;     // lower vertex of the edge last seen, -1: none
+    std::int32_t facets;     // facets on the edge
+    std::int32_t fromLower;  // of them, those that run from the lower vertex
+    std::int32_t face;       // the first of them
+};
+
+// Normals are computed this many faces at a time, into a buffer that stays
+// in the cache.
+constexpr std::int32_t FacesPerBlock = 256;
+
+// What `hasEdges` holds for a facet: 0 collapsed, 1 has edges, OpenEdge has
+// an edge of its own.
+constexpr unsigned char OpenEdge = 2;
+
+void measureBox(const float* vertices, std::int32_t vertexCount, MeshReport& report) {
+    if (vertexCount <= 0) return;
+    float low[3] = {INFINITY, INFINITY, INFINITY}, high[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (const float* p = vertices; p != vertices + 3 * static_cast<std::size_t>(vertexCount); p += 3) {
+        for (int axis = 0; axis < 3; ++axis) {
+            low[axis] = p[axis] < low[axis] ? p[axis] : low[axis];
+            high[axis] = p[axis] > high[axis] ? p[axis] : high[axis];
+        }
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+        if (low[axis] > high[axis]) low[axis] = high[axis] = 0;  // all NaN
+        report.boxMin[axis] = low[axis];
+        report.boxMax[axis] = high[axis];
+    }
+}
+
+// Area, volume and degenerate facets; marks the collapsed facets (0 in
+// `hasEdges`) and counts the slots of the others into the bucket of their
+// lower vertex (`bucketSize`, zeroed by the caller). Returns the number of
+// slots counted.
+std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
+                          MeshReport& report, unsigned char* hasEdges, std::int32_t* bucketSize) {
+    double twiceArea = 0;
+    double sixVolume = 0;
+    std::int32_t slotCount = 0;
+    float normals[3 * FacesPerBlock];
+    for (std::int32_t first = 0; first < faceCount; first += FacesPerBlock) {
+        const std::int32_t count = std::min(FacesPerBlock, faceCount - first);
+        computeFaceNormals(vertices, faces + 3 * static_cast<std::size_t>(first), count, normals);
+        for (std::int32_t k = 0; k < count; ++k) {
+            const std::int32_t* face = faces + 3 * static_cast<std::size_t>(first + k);
+            const float* q[3];
+            double p[3][3];
+            for (int c = 0; c < 3; ++c) {
+                q[c] = vertices + 3 * static_cast<std::size_t>(face[c]);
+                for (int axis = 0; axis < 3; ++axis) p[c][axis] = q[c][axis];
+            }
+            const bool collapsed = (face[0] == face[1]) | (face[1] == face[2]) | (face[2] == face[0]) |
+                                   samePoint(q[0], q[1]) | samePoint(q[1], q[2]) | samePoint(q[2], q[0]);
+            hasEdges[first + k] = !collapsed;
+            if (!collapsed) {
+                ++bucketSize[std::min(face[0], face[1])];
+                ++bucketSize[std::min(face[1], face[2])];
+                ++bucketSize[std::min(face[2], face[0])];
+                slotCount += 3;
+            }
+            const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+            const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+            const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+            const double squares = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+            const float* normal = normals + 3 * k;
+            if (squares == 0 || !(std::isfinite(normal[0]) && std::isfinite(normal[1]) && std::isfinite(normal[2]))) {
+                ++report.degenerateFacets;
+                continue;
+            }
+            twiceArea += std::sqrt(squares);
+            // Relative to vertex 0.
+            sixVolume += (p[0][0] - vertices[0]) * n[0] + (p[0][1] - vertices[1]) * n[1] + (p[0][2] - vertices[2]) * n[2];
+        }
+    }
+    report.area = twiceArea / 2;
+    report.volume = sixVolume / 6;
+    return slotCount;
+}
+
+}  // namespace
+
+MeshReport reportMesh(const float* vertices, std::int32_t vertexCount, const std::int32_t* faces,
+                      std::int32_t faceCount) {
+    MeshReport report;
+    report.vertices = vertexCount;
+    report.facets = faceCount;
+    measureBox(vertices, vertexCount, report);
+    if (faceCount <= 0) return report;
+
+    // Bucket v is [bucketEnd[v - 1], bucketEnd[v]) once counted and summed,
+    // with bucketEnd[-1] = 0; filling moves each end to its bucket's start.
+    const auto faceTotal = static_cast<std::size_t>(faceCount);
+    Array<unsigned char> hasEdges = allocateArray<unsigned char>(faceTotal);
+    Array<std::int32_t> bucketEnd = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));
+    std::fill_n(bucketEnd.get(), vertexCount, 0);
+    const std::int32_t slotCount = measureFaces(vertices, faces, faceCount, report, hasEdges.get(), bucketEnd.get());
+    for (std::int32_t v = 1; v < vertexCount; ++v) bucketEnd[v] += bucketEnd[v - 1];
+    Array<BucketEntry> entries = allocateArray<BucketEntry>(static_cast<std::size_t>(slotCount));
+    for (std::int32_t f = 0; f < faceCount; ++f) {
+        if (!hasEdges[f]) continue;
+        const std::int32_t* face = faces + 3 * static_cast<std::size_t>(f);
+        for (int e = 0; e < 3; ++e) {
+            const std::int32_t p = face[e], q = face[e == 2 ? 0 : e + 1];
+            entries[--bucketEnd[std::min(p, q)]] = BucketEntry{std::max(p, q), 2 * f + (p < q ? 1 : 0)};
+        }
+    }
+
+    Array<EdgeTally> tally = allocateArray<EdgeTally>(static_cast<std::size_t>(vertexCount));
+    for (std::int32_t v = 0; v < vertexCount; ++v) tally[v].bucket = -1;
+    FaceSets sets(faceCount);
+    // An edge is complete once its bucket is done: it is counted when its
+    // tally is taken by the edge of a later bucket, or at the end.
+    auto count = [&](const EdgeTally& edge) {
+        ++report.edges;
+        if (edge.facets == 1) {
+            ++report.boundaryEdges;
+            hasEdges[edge.face] = OpenEdge;
+        } else if (edge.facets == 2) {
+            report.flippedEdges += edge.fromLower == 1 ? 0 : 1;
+        } else {
+            ++report.nonManifoldEdges;
+        }
+    };
+    for (std::int32_t lower = 0; lower < vertexCount; ++lower) {
+        const BucketEntry* slot = entries.get() + bucketEnd[lower];
+        const BucketEntry* end = entries.get() + (lower + 1 < vertexCount ? bucketEnd[lower + 1] : slotCount);
+        for (; slot != end; ++slot) {
+            EdgeTally& edge = tally[slot->upper];
+            const std::int32_t face = slot->face >> 1;
+            if (edge.bucket != lower) {
+                if (edge.bucket >= 0) count(edge);
+                edge = EdgeTally{lower, 0, 0, face};
+            } else {
+                sets.unite(edge.face, face);
+            }
+            ++edge.facets;
+            edge.fromLower += slot->face & 1;
+        }
+    }
+    for (std::int32_t v = 0; v < vertexCount; ++v) {
+        if (tally[v].bucket >= 0) count(tally[v]);
+    }
+    for (std::int32_t f = 0; f < faceCount; ++f) {
+        report.facetsWithOpenEdges += hasEdges[f] == OpenEdge ? 1 : 0;
+        if (hasEdges[f] != 0 && sets.isRoot(f)) ++report.parts;
+    }
+    report.closed = report.edges > 0 && report.boundaryEdges == 0 && report.nonManifoldEdges == 0 &&
+                    report.flippedEdges == 0;
+    return report;
+}
+
+}  // namespace stlrefine

@@ -1,0 +1,42 @@
+// Figures of an indexed mesh for a report: counts, topology, extent, area and
+// volume, in one pass over the faces and one over their edges.
+#pragma once
+
+#include <cstdint>
+
+namespace stlrefine {
+
+struct MeshReport {
+    std::int32_t vertices = 0;  // as given (after welding or subdivision)
+    std::int32_t facets = 0;
+    // Edges are the distinct vertex pairs {p, q} of the facets that have
+    // three separate corners (see collapsed facets in mesh_report.cpp).
+    std::int32_t edges = 0;
+    std::int32_t boundaryEdges = 0;     // edges of one facet
+    std::int32_t nonManifoldEdges = 0;  // edges of three or more facets
+    std::int32_t flippedEdges = 0;      // edges of two facets that run the same way
+    // Facets of zero area or without a finite unit normal (by the rule of
+    // computeFaceNormals); they are counted in every other figure as well.
+    std::int32_t degenerateFacets = 0;
+    std::int32_t parts = 0;                // facets connected through shared edges
+    std::int32_t facetsWithOpenEdges = 0;  // facets with at least one boundary edge
+    // Smallest and largest coordinate on each axis, over every vertex (a NaN
+    // coordinate is skipped); zeros for a mesh without vertices.
+    float boxMin[3] = {0, 0, 0};
+    float boxMax[3] = {0, 0, 0};
+    double area = 0;
+    // Signed: positive for a closed mesh whose faces run counter-clockwise
+    // seen from outside. Only a closed mesh encloses a volume; for another
+    // one this is the signed volume of the cone from vertex 0 over the faces.
+    double volume = 0;
+    // Every edge has exactly two facets, running opposite ways.
+    bool closed = false;
+};
+
+// The figures of the mesh of `vertexCount` vertices (x, y, z each) and
+// `faceCount` faces (three vertex indices each, all in range). Time and
+// memory linear in vertexCount + faceCount; throws std::bad_alloc only.
+MeshReport reportMesh(const float* vertices, std::int32_t vertexCount, const std::int32_t* faces,
+                      std::int32_t faceCount);
+
+}  // namespace stlrefine

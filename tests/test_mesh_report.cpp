@@ -1,0 +1,83 @@
+// The mesh report on meshes whose figures can be checked by hand, and on
+// shuffled tori, whose edges and parts follow from their grid.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "mesh/mesh_report.h"
+#include "support/meshes.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Vertices, facets, edges, boundary, non-manifold, flipped, degenerate, parts, open facets, closed.
+std::vector<std::int32_t> countsOf(const stlrefine::MeshReport& r) {
+    return {r.vertices, r.facets, r.edges, r.boundaryEdges, r.nonManifoldEdges, r.flippedEdges,
+            r.degenerateFacets, r.parts, r.facetsWithOpenEdges, r.closed};
+}
+
+// The tetrahedron with more vertices and faces.
+Mesh tetrahedronWith(std::vector<float> vertices, std::vector<std::int32_t> faces) {
+    Mesh mesh = tetrahedron();
+    mesh.vertices.insert(mesh.vertices.end(), vertices.begin(), vertices.end());
+    mesh.faces.insert(mesh.faces.end(), faces.begin(), faces.end());
+    return mesh;
+}
+
+}  // namespace
+
+TEST(MeshReport, HandCheckedMeshes) {
+    const double tetrahedronArea = 6 + 2 * std::sqrt(3.0);
+    struct Case {
+        const char* name;
+        Mesh mesh;
+        std::vector<std::int32_t> counts;
+        double area, volume;
+    } cases[] = {
+        {"tetrahedron", tetrahedron(), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, 4.0 / 3},
+        {"inside out", {tetrahedron().vertices, {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}}, {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, -4.0 / 3},
+        {"open strip", {{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 2, 0, 2, 3, 1, 4, 2}}, {5, 3, 7, 5, 0, 0, 0, 1, 3, 0}, 1.5, 0},
+        // A second tetrahedron on vertex 0 only: touching at a point is not connected.
+        {"two parts", tetrahedronWith({0, 0, -2, 0, -2, 0, -2, 0, 0}, {0, 5, 4, 0, 4, 6, 0, 6, 5, 4, 5, 6}), {7, 8, 12, 0, 0, 0, 0, 2, 0, 1}, 2 * tetrahedronArea, 8.0 / 3},
+        // A fin on edge 0-1 (three facets there) joins the tetrahedron's part.
+        {"non-manifold", tetrahedronWith({1, -1, 1}, {0, 1, 4}), {5, 5, 8, 2, 1, 0, 0, 1, 1, 0}, tetrahedronArea + std::sqrt(2.0), 4.0 / 3},
+        // A collapsed facet has no edges and no part; a sliver along edge 0-1 has both.
+        {"degenerate", tetrahedronWith({1, 0, 0}, {1, 1, 2, 0, 4, 1}), {5, 6, 8, 2, 1, 0, 2, 1, 1, 0}, tetrahedronArea, 4.0 / 3},
+        // A NaN corner: no area, volume or extent, but edges and a part.
+        {"not finite", {{0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}}, {6, 2, 6, 6, 0, 0, 1, 2, 2, 0}, 0.5, 0},
+        {"same face twice", {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 1, 2}}, {3, 2, 3, 0, 0, 3, 0, 1, 0, 0}, 1, 0},
+        {"empty", {}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const stlrefine::MeshReport r = stlrefine::reportMesh(c.mesh.vertices.data(), c.mesh.vertexCount(), c.mesh.faces.data(), c.mesh.faceCount());
+        EXPECT_EQ(countsOf(r), c.counts) << c.name;
+        EXPECT_NEAR(r.area, c.area, 1e-12) << c.name;
+        EXPECT_NEAR(r.volume, c.volume, 1e-12) << c.name;
+    }
+    const Mesh strip = cases[2].mesh;
+    const stlrefine::MeshReport box = stlrefine::reportMesh(strip.vertices.data(), 5, strip.faces.data(), 3);
+    EXPECT_EQ(std::vector<float>(box.boxMin, box.boxMin + 3), std::vector<float>({0, 0, 0}));
+    EXPECT_EQ(std::vector<float>(box.boxMax, box.boxMax + 3), std::vector<float>({2, 1, 0}));
+}
+
+// Three tori side by side, faces shuffled together: each is a part of
+// rings x sides vertices, twice as many faces and three times as many edges.
+TEST(MeshReport, ShuffledTori) {
+    Mesh mesh;
+    for (int k = 0; k < 3; ++k) {
+        const Mesh ring = torus(9 + k, 7);
+        const auto offset = mesh.vertexCount();
+        for (std::size_t i = 0; i < ring.vertices.size(); ++i) mesh.vertices.push_back(ring.vertices[i] + (i % 3 == 0 ? 10.0f * k : 0));
+        for (const std::int32_t v : ring.faces) mesh.faces.push_back(v + offset);
+    }
+    mesh = shuffledFaces(mesh, 11);
+    const stlrefine::MeshReport r = stlrefine::reportMesh(mesh.vertices.data(), mesh.vertexCount(), mesh.faces.data(), mesh.faceCount());
+    const std::int32_t grid = (9 + 10 + 11) * 7;
+    EXPECT_EQ(countsOf(r), std::vector<std::int32_t>({grid, 2 * grid, 3 * grid, 0, 0, 0, 0, 3, 0, 1}));
+    const double solidTori = 3 * 2 * std::numbers::pi * std::numbers::pi * 2.0 * 0.75 * 0.75;  // 2 pi^2 R r^2 each
+    EXPECT_GT(r.volume, 0.75 * solidTori);  // the polygons lose a little of it
+    EXPECT_LT(r.volume, solidTori);
+}
