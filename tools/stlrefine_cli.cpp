@@ -14,7 +14,6 @@
 //   3  the output could not be opened, written or put in place
 //   4  the input holds no mesh (not STL, or no complete facet); an empty
 //      solid was written
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "api/pipeline.h"
+#include "common/c_number.h"
 #include "common/float_format.h"
 #include "platform/platform.h"
 #include "subdivision/subdivision.h"
@@ -178,71 +178,39 @@ Argument argument(std::wstring wide) {
 // conversion, so the process's locale never matters.
 enum class Number { Ok, Invalid, OutOfRange };
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Skips white space and a sign; true for a minus.
-bool takeSign(std::string_view& text) {
-    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-    const bool negative = !text.empty() && text.front() == '-';
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
-    return negative;
-}
-
 Number parseInt32(std::string_view text, std::int32_t& value) {
-    const bool negative = takeSign(text);
-    if (text.empty() || !isDigit(text.front())) return Number::Invalid;
+    const char* first = text.data();
+    const char* const last = first + text.size();
+    const bool negative = stlrefine::skipSpaceAndSign(first, last);
+    if (first == last || !stlrefine::isDigit(*first)) return Number::Invalid;
     std::uint32_t magnitude = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-    if (end != text.data() + text.size()) return Number::Invalid;
+    const auto [end, error] = std::from_chars(first, last, magnitude);
+    if (end != last) return Number::Invalid;
     const std::uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
     if (error == std::errc::result_out_of_range || magnitude > limit) return Number::OutOfRange;
     value = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude) : magnitude);
     return Number::Ok;
 }
 
-// For a number that from_chars found beyond float's range: whether it is
-// too large rather than too small. Such numbers are far from 1 either way,
-// so the position of the first non-zero digit plus the exponent decides.
-bool beyondLargest(std::string_view text, bool hex) {
-    const char mark = hex ? 'p' : 'e';
-    std::int64_t order = 0;
-    bool point = false;
-    bool nonZero = false;
-    std::size_t i = 0;
-    for (; i < text.size() && (text[i] | 0x20) != mark; ++i) {
-        if (text[i] == '.') {
-            point = true;
-        } else if (text[i] != '0' || nonZero) {
-            nonZero = true;
-            if (!point) ++order;  // an integer digit from the first non-zero one on
-        } else if (point) {
-            --order;  // a zero between the point and the first non-zero digit
-        }
-    }
-    std::string_view exponentText = text.substr(i < text.size() ? i + 1 : i);
-    const bool negative = takeSign(exponentText);
-    std::int64_t exponent = 0;
-    for (const char c : exponentText) exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
-    return order * (hex ? 4 : 1) + (negative ? -exponent : exponent) > 0;
-}
-
 Number parseFloat32(std::string_view text, float& value) {
-    const bool negative = takeSign(text);
-    const bool hex = text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
-    if (hex) text.remove_prefix(2);
+    const char* first = text.data();
+    const char* const last = first + text.size();
+    const bool negative = stlrefine::skipSpaceAndSign(first, last);
+    const bool hex = last - first >= 2 && first[0] == '0' && (first[1] | 0x20) == 'x';
+    if (hex) first += 2;
     // from_chars takes a minus sign of its own and, in hexadecimal form, inf
     // and nan: neither may follow what was read above.
-    const bool hexDigit = !text.empty() && (isDigit(text[0]) || text[0] == '.' ||
-                                            ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'f'));
-    if (text.empty() || text[0] == '-' || text[0] == '+' || (hex && !hexDigit)) return Number::Invalid;
+    if (first == last || *first == '-' || *first == '+' ||
+        (hex && !stlrefine::isHexDigit(*first) && *first != '.')) {
+        return Number::Invalid;
+    }
     float parsed = 0.0f;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed,
-                                              hex ? std::chars_format::hex : std::chars_format::general);
-    if (end != text.data() + text.size() || error == std::errc::invalid_argument) return Number::Invalid;
+    const auto [end, error] =
+        std::from_chars(first, last, parsed, hex ? std::chars_format::hex : std::chars_format::general);
+    if (end != last || error == std::errc::invalid_argument) return Number::Invalid;
     // Overflow gives infinity and underflow zero, as strtof's results do.
     if (error == std::errc::result_out_of_range) {
-        parsed = beyondLargest(text, hex) ? std::numeric_limits<float>::infinity() : 0.0f;
+        parsed = stlrefine::beyondLargest(first, last, hex) ? std::numeric_limits<float>::infinity() : 0.0f;
     }
     value = negative ? -parsed : parsed;
     return Number::Ok;
