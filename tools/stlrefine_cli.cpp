@@ -28,6 +28,7 @@
 #include "api/pipeline.h"
 #include "common/c_number.h"
 #include "common/float_format.h"
+#include "common/utf8.h"
 #include "platform/platform.h"
 #include "subdivision/subdivision.h"
 
@@ -112,53 +113,6 @@ std::string inQuotes(std::string_view text) {
 }
 
 // --- Text of arguments ----------------------------------------------------
-
-void appendCodePoint(std::wstring& out, char32_t c) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (c >= 0x10000) {
-            out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-            return;
-        }
-    }
-    out.push_back(static_cast<wchar_t>(c));
-}
-
-// Bytes (UTF-8 as far as they are valid) to a wide path. Each byte that is
-// not part of a valid sequence becomes U+DC80..U+DCFF, which the library
-// turns back into that byte, so that every name on disk can be given.
-std::wstring widen(std::string_view bytes) {
-    std::wstring out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t extra = 0;
-        char32_t c = lead;
-        if (lead >= 0xC2 && lead < 0xE0) {
-            extra = 1, c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            extra = 2, c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            extra = 3, c = lead & 0x07;
-        }
-        bool valid = lead < 0x80 || extra > 0;
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const auto next = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        constexpr char32_t Smallest[] = {0, 0x80, 0x800, 0x10000};
-        valid = valid && c >= Smallest[extra] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-        if (!valid) {
-            appendCodePoint(out, 0xDC00 + lead);
-            ++i;
-            continue;
-        }
-        appendCodePoint(out, c);
-        i += extra + 1;
-    }
-    return out;
-}
 
 struct Argument {
     std::wstring path;  // as the library gets it
@@ -336,7 +290,7 @@ std::wstring widePath(const std::filesystem::path& path) {
 #if defined(_WIN32)
     return path.native();
 #else
-    return widen(path.native());
+    return stlrefine::wideName(path.native());
 #endif
 }
 
@@ -351,7 +305,7 @@ std::wstring exampleMesh() {
         std::error_code error;
         if (std::filesystem::is_regular_file(installed, error)) return widePath(installed);
     }
-    return widen(STLREFINE_EXAMPLE_MESH);
+    return stlrefine::wideName(STLREFINE_EXAMPLE_MESH);
 }
 
 // "<stem>.refined.stl" in the current directory, for the last component of
@@ -473,7 +427,7 @@ int main() {
 #else
 int main(int argc, char** argv) {
     std::vector<Argument> args;
-    for (int i = 1; i < argc; ++i) args.push_back(argument(widen(argv[i])));
+    for (int i = 1; i < argc; ++i) args.push_back(argument(stlrefine::wideName(argv[i])));
     return run(args);
 }
 #endif

@@ -1,7 +1,6 @@
-// Files on POSIX systems. Wide (UTF-32) paths become UTF-8 names; the code
-// points U+DC80..U+DCFF stand for the bytes 0x80..0xFF of a name that is not
-// valid UTF-8 (the mapping Python calls surrogateescape), so every name on
-// disk can be reached.
+// Files on POSIX systems. Wide (UTF-32) paths become names of bytes by the
+// codec of common/utf8.h, escaped bytes included, so every name on disk can
+// be reached.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -54,28 +53,11 @@ void prefaultPages(void* data, std::size_t bytes) noexcept {
 
 namespace {
 
-// Appends the name bytes of one code point; false for one that no name can
-// hold (NUL, a surrogate other than an escaped byte, beyond U+10FFFF).
-bool appendNameBytes(std::uint32_t c, std::string& out) {
-    if (c >= 0xDC80 && c <= 0xDCFF) {
-        out.push_back(static_cast<char>(c - 0xDC00));
-    } else if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        return false;
-    } else {
-        appendUtf8(c, out);
-    }
-    return true;
-}
-
 // The file name of a wide path; false when the path names no file, so that
 // it opens nothing rather than some other file.
 bool fileName(std::wstring_view path, std::string& out) {
     out.clear();
-    out.reserve(path.size());
-    for (const wchar_t c : path) {
-        if (!appendNameBytes(static_cast<std::uint32_t>(c), out)) return false;
-    }
-    return !out.empty();
+    return nameBytes(path, out) && !out.empty();
 }
 
 // The system's text for an error code, in English whatever the locale.
@@ -246,13 +228,7 @@ bool copyUserAttributes(int from, int to) {
 
 }  // namespace
 
-std::string displayPath(std::wstring_view path) {
-    std::string out;
-    for (const wchar_t c : path) {
-        if (!appendNameBytes(static_cast<std::uint32_t>(c), out)) appendUtf8(0xFFFD, out);
-    }
-    return out;
-}
+std::string displayPath(std::wstring_view path) { return nameText(path); }
 
 InputFile::~InputFile() { close(); }
 

@@ -87,22 +87,6 @@ std::string reasonOf(DWORD error) {
     return std::string(text, length);
 }
 
-// The UTF-8 form of a UTF-16 path; unpaired surrogates become U+FFFD.
-std::string utf8Of(std::wstring_view path) {
-    std::string out;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        std::uint32_t c = path[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
-            path[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (path[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        appendUtf8(c, out);
-    }
-    return out;
-}
-
 // Writes all n bytes; false when the system refuses.
 bool writeAll(HANDLE handle, const char* data, std::size_t n) {
     while (n > 0) {
@@ -150,7 +134,9 @@ HANDLE createTemporary(const std::wstring& target, std::wstring& name, SECURITY_
 
 InputFile::~InputFile() { close(); }
 
-std::string displayPath(std::wstring_view path) { return utf8Of(path); }
+// Names here are UTF-16, not bytes: no code point stands for a byte, and
+// every unpaired surrogate reads U+FFFD.
+std::string displayPath(std::wstring_view path) { return nameText(path, false); }
 
 bool InputFile::open(std::wstring_view path) {
     close();
