@@ -10,13 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
-#include "common/hash.h"
 #include "common/utf8.h"
 #include "platform/platform.h"
+#include "platform/temporary_name.h"
 
 namespace stlrefine::platform {
 
@@ -112,36 +111,18 @@ int openFolder(const std::string& folder) {
 #endif
 }
 
-// A temporary file in `folder`, named so that a user knows it for one
-// (".out.stl.<random>.tmp", with at most TemporaryBaseLength bytes of the
-// output's name, so that it fits wherever the output's name fits), created
-// exclusively (never through a link, never another call's file) and readable
-// by its owner only. Returns the descriptor, or -1 with errno set and `name`
-// empty: it must never name a file that this call did not make.
-constexpr std::size_t TemporaryBaseLength = 100;
-
+// A temporary file in `folder` (temporary_name.h), created exclusively
+// (never through a link, never another call's file) and readable by its
+// owner only. Returns the descriptor, or -1 with errno set and `name` empty.
 int createTemporary(int folder, const std::string& base, std::string& name) {
-    const auto ticks = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    std::uint64_t bits = mixBits(ticks ^ reinterpret_cast<std::uintptr_t>(&name) ^
-                                 (static_cast<std::uint64_t>(::getpid()) << 32));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        static constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-        std::string suffix;
-        for (int i = 0; i < 8; ++i, bits /= 36) suffix.push_back(Digits[bits % 36]);
-        name.assign(1, '.').append(base, 0, TemporaryBaseLength).append(1, '.').append(suffix).append(".tmp");
-        int fd;
+    int fd = -1;
+    makeTemporary<char>("", base, static_cast<std::uint64_t>(::getpid()), name, [&](const std::string& candidate) {
         do {
-            fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            fd = ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         } while (fd < 0 && errno == EINTR);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
-        bits = mixBits(bits + static_cast<std::uint64_t>(attempt) + 1);
-    }
-    const int error = errno;
-    name.clear();
-    errno = error;
-    return -1;
+        return fd >= 0 ? Attempt::Made : errno == EEXIST ? Attempt::NameTaken : Attempt::Failed;
+    });
+    return fd;
 }
 
 // The process's umask, read without setting it (umask() would change it for
