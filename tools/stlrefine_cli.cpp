@@ -30,15 +30,8 @@
 #include "common/float_format.h"
 #include "common/utf8.h"
 #include "platform/platform.h"
+#include "platform/program.h"
 #include "subdivision/subdivision.h"
-
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <shellapi.h>
-#endif
 
 #ifndef STLREFINE_VERSION
 #define STLREFINE_VERSION "unknown"
@@ -78,26 +71,8 @@ constexpr const char* Help =
 
 // --- Messages -------------------------------------------------------------
 
-// One message on standard error. Text is UTF-8 (on Linux, bytes of file
-// names that are not UTF-8 pass through as they are); a Windows console
-// gets it as UTF-16, whatever its code page.
-void say(const std::string& message) {
-    const std::string line = "stlrefine: " + message + "\n";
-#if defined(_WIN32)
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (console != nullptr && console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
-        const int size = static_cast<int>(line.size());
-        std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, line.data(), size, nullptr, 0)), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, line.data(), size, wide.data(), static_cast<int>(wide.size()));
-        DWORD written = 0;
-        WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
-    }
-#endif
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-}
+// One message on standard error.
+void say(const std::string& message) { stlrefine::platform::writeError("stlrefine: " + message + "\n"); }
 
 int usageError(const std::string& problem) {
     say(problem);
@@ -118,11 +93,6 @@ struct Argument {
     std::wstring path;  // as the library gets it
     std::string text;   // UTF-8, for options, numbers and messages
 };
-
-Argument argument(std::wstring wide) {
-    std::string text = stlrefine::platform::displayPath(wide);
-    return {std::move(wide), std::move(text)};
-}
 
 // --- Numbers --------------------------------------------------------------
 
@@ -275,35 +245,16 @@ std::string parse(const std::vector<Argument>& args, Options& options) {
 
 // --- Paths ----------------------------------------------------------------
 
-std::filesystem::path executablePath() {
-#if defined(_WIN32)
-    std::wstring buffer(32768, L'\0');
-    buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
-    return buffer;
-#else
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
-#endif
-}
-
-std::wstring widePath(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    return path.native();
-#else
-    return stlrefine::wideName(path.native());
-#endif
-}
-
 // The bundled example mesh: where an install puts it beside this program
 // (<prefix>/bin and <prefix>/share/doc/stlrefine/examples), else in the
 // source tree this program was built from.
 std::wstring exampleMesh() {
-    const std::filesystem::path program = executablePath();
+    const std::filesystem::path program = stlrefine::platform::programPath();
     if (!program.empty()) {
         const std::filesystem::path installed =
             program.parent_path().parent_path() / "share" / "doc" / "stlrefine" / "examples" / "torus.stl";
         std::error_code error;
-        if (std::filesystem::is_regular_file(installed, error)) return widePath(installed);
+        if (std::filesystem::is_regular_file(installed, error)) return stlrefine::platform::widePath(installed);
     }
     return stlrefine::wideName(STLREFINE_EXAMPLE_MESH);
 }
@@ -312,11 +263,7 @@ std::wstring exampleMesh() {
 // `input`; the stem keeps every character of the input's name, escaped bytes
 // included, so that the output name round-trips as well.
 std::wstring defaultOutput(const std::wstring& input) {
-#if defined(_WIN32)
-    const std::size_t slash = input.find_last_of(L"/\\");
-#else
-    const std::size_t slash = input.find_last_of(L'/');
-#endif
+    const std::size_t slash = input.find_last_of(stlrefine::platform::PathSeparators);
     std::wstring name = input.substr(slash == std::wstring::npos ? 0 : slash + 1);
     const std::size_t dot = name.find_last_of(L'.');
     if (dot != std::wstring::npos && dot > 0) name.resize(dot);
@@ -415,19 +362,10 @@ int run(const std::vector<Argument>& args) {
 
 }  // namespace
 
-#if defined(_WIN32)
-int main() {
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<Argument> args;
-    for (int i = 1; wide != nullptr && i < count; ++i) args.push_back(argument(wide[i]));
-    LocalFree(wide);
-    return run(args);
-}
-#else
 int main(int argc, char** argv) {
     std::vector<Argument> args;
-    for (int i = 1; i < argc; ++i) args.push_back(argument(stlrefine::wideName(argv[i])));
+    for (std::wstring& path : stlrefine::platform::programArguments(argc, argv)) {
+        args.push_back({path, stlrefine::platform::displayPath(path)});
+    }
     return run(args);
 }
-#endif

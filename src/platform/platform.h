@@ -12,6 +12,13 @@
 
 namespace stlrefine::platform {
 
+// The characters that end a folder's name in a path.
+#if defined(_WIN32)
+inline constexpr std::wstring_view PathSeparators = L"\\/";
+#else
+inline constexpr std::wstring_view PathSeparators = L"/";
+#endif
+
 // The path as the user would read it in a message: UTF-8, with the bytes of
 // a name that is not valid Unicode passed through as they are.
 std::string displayPath(std::wstring_view path);

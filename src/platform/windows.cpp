@@ -104,7 +104,7 @@ bool writeAll(HANDLE handle, const char* data, std::size_t n) {
 // and the last error says why. `security`, when given, is the access the
 // file gets from its creation on.
 HANDLE createTemporary(std::wstring_view target, std::wstring& name, SECURITY_ATTRIBUTES* security = nullptr) {
-    const std::size_t slash = target.find_last_of(L"\\/");
+    const std::size_t slash = target.find_last_of(PathSeparators);
     const std::size_t base = slash == std::wstring_view::npos ? 0 : slash + 1;
     HANDLE handle = INVALID_HANDLE_VALUE;
     makeTemporary(target.substr(0, base), target.substr(base), GetCurrentProcessId(), name,
