@@ -300,8 +300,15 @@ bool OutputFile::commit() {
         discard();
         return fail(reasonOf(ERROR_INVALID_HANDLE));
     }
+    // An in-place file must still be reachable when its close fails, to be
+    // emptied: a second handle to it is kept until the close succeeded.
     const HANDLE handle = static_cast<HANDLE>(handle_);
-    handle_ = nullptr;
+    HANDLE spare = nullptr;
+    if (temporary_.empty() && !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &spare, 0,
+                                               FALSE, DUPLICATE_SAME_ACCESS)) {
+        spare = nullptr;
+    }
+    handle_ = spare;
     if (!CloseHandle(handle)) {
         fail(reasonOf(GetLastError()));
         discard();
@@ -316,6 +323,8 @@ bool OutputFile::commit() {
         if (pending_ != nullptr) pending_->temporary_ = nullptr;
         temporary_.clear();
     }
+    if (spare != nullptr) CloseHandle(spare);
+    handle_ = nullptr;
     return true;
 }
 

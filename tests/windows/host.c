@@ -8,8 +8,13 @@
 // MAX_HEIGHT ("nan" for not-a-number) selects the height-limited function.
 // Standard output holds the library's lines only; "result N" goes to
 // standard error. Exit status 1 when the DLL does not load or resolve.
+// With HOST_FAIL_CLOSE set, the DLL's first CloseHandle of a handle to the
+// existing OUTPUT closes it but reports failure (a write error the file
+// system defers to the close).
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 #include <windows.h>
 
@@ -17,6 +22,48 @@
 
 typedef int(STLREFINE_CALL* PlainFunction)(const wchar_t*, const wchar_t*, int);
 typedef int(STLREFINE_CALL* HeightFunction)(const wchar_t*, const wchar_t*, int, float);
+
+static BOOL(WINAPI* realClose)(HANDLE);
+static BY_HANDLE_FILE_INFORMATION output;
+static int armed;
+
+static BOOL WINAPI failingClose(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!armed || GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        info.nFileIndexLow != output.nFileIndexLow || info.nFileIndexHigh != output.nFileIndexHigh) {
+        return realClose(handle);
+    }
+    armed = 0;
+    realClose(handle);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// Points the library's import of CloseHandle at failingClose.
+static int failCloseOf(HMODULE library, const wchar_t* path) {
+    HANDLE file = CreateFileW(path, 0, 7, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &output)) return 0;
+    CloseHandle(file);
+    BYTE* base = (BYTE*)library;
+    IMAGE_NT_HEADERS* headers = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports.VirtualAddress); d->Name; ++d) {
+        IMAGE_THUNK_DATA* name = (IMAGE_THUNK_DATA*)(base + d->OriginalFirstThunk);
+        IMAGE_THUNK_DATA* slot = (IMAGE_THUNK_DATA*)(base + d->FirstThunk);
+        for (; name->u1.AddressOfData; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                strcmp((const char*)((IMAGE_IMPORT_BY_NAME*)(base + name->u1.AddressOfData))->Name, "CloseHandle")) {
+                continue;
+            }
+            DWORD old;
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &old);
+            realClose = (BOOL(WINAPI*)(HANDLE))slot->u1.Function;
+            slot->u1.Function = (ULONG_PTR)failingClose;
+            return armed = 1;
+        }
+    }
+    return 0;
+}
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 5 && argc != 6) {
@@ -33,6 +80,10 @@ int wmain(int argc, wchar_t** argv) {
     if (plain == NULL || height == NULL || plain != GetProcAddress(library, MAKEINTRESOURCEA(1)) ||
         height != GetProcAddress(library, MAKEINTRESOURCEA(2))) {
         fputs("host: the two functions are not exported by name at ordinals 1 and 2\n", stderr);
+        return 1;
+    }
+    if (getenv("HOST_FAIL_CLOSE") != NULL && !failCloseOf(library, argv[3])) {
+        fputs("host: cannot make the close of the output fail\n", stderr);
         return 1;
     }
     const int iterations = (int)wcstol(argv[4], NULL, 10);
