@@ -30,7 +30,6 @@
 #include "common/float_format.h"
 #include "common/utf8.h"
 #include "platform/platform.h"
-#include "platform/program.h"
 #include "subdivision/subdivision.h"
 
 #ifndef STLREFINE_VERSION

@@ -1,19 +1,37 @@
-// A program's arguments, path and standard error on Windows, all in UTF-16
-// so that no text passes through a narrow code page.
+// What a program (the command-line tool) needs from the system beyond
+// files, on Windows: its arguments, its own path and standard error, all in
+// UTF-16 so that no text passes through a narrow code page, and cleanup on
+// Ctrl+C and the console's other stop events. Kept apart from the files code
+// so that the library links none of it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
 #endif
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdio>
 
-#include "platform/program.h"
+#include "platform/platform.h"
 
 namespace stlrefine::platform {
+
+namespace {
+
+std::atomic<PendingOutput*> watched{nullptr};
+
+// Runs on a thread of its own; the process then ends as it would have.
+BOOL WINAPI cleanUpAndDie(DWORD) {
+    if (PendingOutput* pending = watched.load()) pending->cleanUp();
+    return FALSE;
+}
+
+}  // namespace
+
+void cleanUpOnSignals(PendingOutput& pending) {
+    watched.store(&pending);
+    SetConsoleCtrlHandler(cleanUpAndDie, TRUE);
+}
 
 std::vector<std::wstring> programArguments(int, char**) {
     int count = 0;
