@@ -14,7 +14,6 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <wchar.h>
 #include <windows.h>
 
@@ -29,12 +28,11 @@ static int armed;
 
 static BOOL WINAPI failingClose(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!armed || GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-        info.nFileIndexLow != output.nFileIndexLow || info.nFileIndexHigh != output.nFileIndexHigh) {
-        return realClose(handle);
-    }
+    const int fail = armed && GetFileInformationByHandle(handle, &info) &&
+                     info.nFileIndexLow == output.nFileIndexLow && info.nFileIndexHigh == output.nFileIndexHigh;
+    const BOOL closed = realClose(handle);
+    if (!fail) return closed;
     armed = 0;
-    realClose(handle);
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
 }
@@ -42,21 +40,18 @@ static BOOL WINAPI failingClose(HANDLE handle) {
 // Points the library's import of CloseHandle at failingClose.
 static int failCloseOf(HMODULE library, const wchar_t* path) {
     HANDLE file = CreateFileW(path, 0, 7, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &output)) return 0;
-    CloseHandle(file);
+    if (!GetFileInformationByHandle(file, &output) || !CloseHandle(file)) return 0;
+    const ULONG_PTR close = (ULONG_PTR)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CloseHandle");
     BYTE* base = (BYTE*)library;
     IMAGE_NT_HEADERS* headers = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
-    IMAGE_DATA_DIRECTORY imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports.VirtualAddress); d->Name; ++d) {
-        IMAGE_THUNK_DATA* name = (IMAGE_THUNK_DATA*)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA* slot = (IMAGE_THUNK_DATA*)(base + d->FirstThunk);
-        for (; name->u1.AddressOfData; ++name, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
-                strcmp((const char*)((IMAGE_IMPORT_BY_NAME*)(base + name->u1.AddressOfData))->Name, "CloseHandle")) {
+    DWORD imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports); d->Name; ++d) {
+        for (IMAGE_THUNK_DATA* slot = (IMAGE_THUNK_DATA*)(base + d->FirstThunk); slot->u1.Function; ++slot) {
+            DWORD old;
+            if (slot->u1.Function != close ||
+                !VirtualProtect(&slot->u1.Function, sizeof close, PAGE_READWRITE, &old)) {
                 continue;
             }
-            DWORD old;
-            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &old);
             realClose = (BOOL(WINAPI*)(HANDLE))slot->u1.Function;
             slot->u1.Function = (ULONG_PTR)failingClose;
             return armed = 1;
