@@ -14,7 +14,6 @@
 //   3  the output could not be opened, written or put in place
 //   4  the input holds no mesh (not STL, or no complete facet); an empty
 //      solid was written
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -27,17 +26,11 @@
 #include <vector>
 
 #include "api/pipeline.h"
+#include "common/c_number.h"
 #include "common/float_format.h"
+#include "common/utf8.h"
 #include "platform/platform.h"
 #include "subdivision/subdivision.h"
-
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <shellapi.h>
-#endif
 
 #ifndef STLREFINE_VERSION
 #define STLREFINE_VERSION "unknown"
@@ -77,26 +70,8 @@ constexpr const char* Help =
 
 // --- Messages -------------------------------------------------------------
 
-// One message on standard error. Text is UTF-8 (on Linux, bytes of file
-// names that are not UTF-8 pass through as they are); a Windows console
-// gets it as UTF-16, whatever its code page.
-void say(const std::string& message) {
-    const std::string line = "stlrefine: " + message + "\n";
-#if defined(_WIN32)
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (console != nullptr && console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
-        const int size = static_cast<int>(line.size());
-        std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, line.data(), size, nullptr, 0)), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, line.data(), size, wide.data(), static_cast<int>(wide.size()));
-        DWORD written = 0;
-        WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
-    }
-#endif
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-}
+// One message on standard error.
+void say(const std::string& message) { stlrefine::platform::writeError("stlrefine: " + message + "\n"); }
 
 int usageError(const std::string& problem) {
     say(problem);
@@ -113,62 +88,10 @@ std::string inQuotes(std::string_view text) {
 
 // --- Text of arguments ----------------------------------------------------
 
-void appendCodePoint(std::wstring& out, char32_t c) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (c >= 0x10000) {
-            out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-            return;
-        }
-    }
-    out.push_back(static_cast<wchar_t>(c));
-}
-
-// Bytes (UTF-8 as far as they are valid) to a wide path. Each byte that is
-// not part of a valid sequence becomes U+DC80..U+DCFF, which the library
-// turns back into that byte, so that every name on disk can be given.
-std::wstring widen(std::string_view bytes) {
-    std::wstring out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t extra = 0;
-        char32_t c = lead;
-        if (lead >= 0xC2 && lead < 0xE0) {
-            extra = 1, c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            extra = 2, c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            extra = 3, c = lead & 0x07;
-        }
-        bool valid = lead < 0x80 || extra > 0;
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const auto next = i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        constexpr char32_t Smallest[] = {0, 0x80, 0x800, 0x10000};
-        valid = valid && c >= Smallest[extra] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-        if (!valid) {
-            appendCodePoint(out, 0xDC00 + lead);
-            ++i;
-            continue;
-        }
-        appendCodePoint(out, c);
-        i += extra + 1;
-    }
-    return out;
-}
-
 struct Argument {
     std::wstring path;  // as the library gets it
     std::string text;   // UTF-8, for options, numbers and messages
 };
-
-Argument argument(std::wstring wide) {
-    std::string text = stlrefine::platform::displayPath(wide);
-    return {std::move(wide), std::move(text)};
-}
 
 // --- Numbers --------------------------------------------------------------
 
@@ -178,71 +101,39 @@ Argument argument(std::wstring wide) {
 // conversion, so the process's locale never matters.
 enum class Number { Ok, Invalid, OutOfRange };
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Skips white space and a sign; true for a minus.
-bool takeSign(std::string_view& text) {
-    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-    const bool negative = !text.empty() && text.front() == '-';
-    if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
-    return negative;
-}
-
 Number parseInt32(std::string_view text, std::int32_t& value) {
-    const bool negative = takeSign(text);
-    if (text.empty() || !isDigit(text.front())) return Number::Invalid;
+    const char* first = text.data();
+    const char* const last = first + text.size();
+    const bool negative = stlrefine::skipSpaceAndSign(first, last);
+    if (first == last || !stlrefine::isDigit(*first)) return Number::Invalid;
     std::uint32_t magnitude = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-    if (end != text.data() + text.size()) return Number::Invalid;
+    const auto [end, error] = std::from_chars(first, last, magnitude);
+    if (end != last) return Number::Invalid;
     const std::uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
     if (error == std::errc::result_out_of_range || magnitude > limit) return Number::OutOfRange;
     value = static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude) : magnitude);
     return Number::Ok;
 }
 
-// For a number that from_chars found beyond float's range: whether it is
-// too large rather than too small. Such numbers are far from 1 either way,
-// so the position of the first non-zero digit plus the exponent decides.
-bool beyondLargest(std::string_view text, bool hex) {
-    const char mark = hex ? 'p' : 'e';
-    std::int64_t order = 0;
-    bool point = false;
-    bool nonZero = false;
-    std::size_t i = 0;
-    for (; i < text.size() && (text[i] | 0x20) != mark; ++i) {
-        if (text[i] == '.') {
-            point = true;
-        } else if (text[i] != '0' || nonZero) {
-            nonZero = true;
-            if (!point) ++order;  // an integer digit from the first non-zero one on
-        } else if (point) {
-            --order;  // a zero between the point and the first non-zero digit
-        }
-    }
-    std::string_view exponentText = text.substr(i < text.size() ? i + 1 : i);
-    const bool negative = takeSign(exponentText);
-    std::int64_t exponent = 0;
-    for (const char c : exponentText) exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
-    return order * (hex ? 4 : 1) + (negative ? -exponent : exponent) > 0;
-}
-
 Number parseFloat32(std::string_view text, float& value) {
-    const bool negative = takeSign(text);
-    const bool hex = text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
-    if (hex) text.remove_prefix(2);
+    const char* first = text.data();
+    const char* const last = first + text.size();
+    const bool negative = stlrefine::skipSpaceAndSign(first, last);
+    const bool hex = last - first >= 2 && first[0] == '0' && (first[1] | 0x20) == 'x';
+    if (hex) first += 2;
     // from_chars takes a minus sign of its own and, in hexadecimal form, inf
     // and nan: neither may follow what was read above.
-    const bool hexDigit = !text.empty() && (isDigit(text[0]) || text[0] == '.' ||
-                                            ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'f'));
-    if (text.empty() || text[0] == '-' || text[0] == '+' || (hex && !hexDigit)) return Number::Invalid;
+    if (first == last || *first == '-' || *first == '+' ||
+        (hex && !stlrefine::isHexDigit(*first) && *first != '.')) {
+        return Number::Invalid;
+    }
     float parsed = 0.0f;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed,
-                                              hex ? std::chars_format::hex : std::chars_format::general);
-    if (end != text.data() + text.size() || error == std::errc::invalid_argument) return Number::Invalid;
+    const auto [end, error] =
+        std::from_chars(first, last, parsed, hex ? std::chars_format::hex : std::chars_format::general);
+    if (end != last || error == std::errc::invalid_argument) return Number::Invalid;
     // Overflow gives infinity and underflow zero, as strtof's results do.
     if (error == std::errc::result_out_of_range) {
-        parsed = beyondLargest(text, hex) ? std::numeric_limits<float>::infinity() : 0.0f;
+        parsed = stlrefine::beyondLargest(first, last, hex) ? std::numeric_limits<float>::infinity() : 0.0f;
     }
     value = negative ? -parsed : parsed;
     return Number::Ok;
@@ -353,48 +244,25 @@ std::string parse(const std::vector<Argument>& args, Options& options) {
 
 // --- Paths ----------------------------------------------------------------
 
-std::filesystem::path executablePath() {
-#if defined(_WIN32)
-    std::wstring buffer(32768, L'\0');
-    buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
-    return buffer;
-#else
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
-#endif
-}
-
-std::wstring widePath(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    return path.native();
-#else
-    return widen(path.native());
-#endif
-}
-
 // The bundled example mesh: where an install puts it beside this program
 // (<prefix>/bin and <prefix>/share/doc/stlrefine/examples), else in the
 // source tree this program was built from.
 std::wstring exampleMesh() {
-    const std::filesystem::path program = executablePath();
+    const std::filesystem::path program = stlrefine::platform::programPath();
     if (!program.empty()) {
         const std::filesystem::path installed =
             program.parent_path().parent_path() / "share" / "doc" / "stlrefine" / "examples" / "torus.stl";
         std::error_code error;
-        if (std::filesystem::is_regular_file(installed, error)) return widePath(installed);
+        if (std::filesystem::is_regular_file(installed, error)) return stlrefine::platform::widePath(installed);
     }
-    return widen(STLREFINE_EXAMPLE_MESH);
+    return stlrefine::wideName(STLREFINE_EXAMPLE_MESH);
 }
 
 // "<stem>.refined.stl" in the current directory, for the last component of
 // `input`; the stem keeps every character of the input's name, escaped bytes
 // included, so that the output name round-trips as well.
 std::wstring defaultOutput(const std::wstring& input) {
-#if defined(_WIN32)
-    const std::size_t slash = input.find_last_of(L"/\\");
-#else
-    const std::size_t slash = input.find_last_of(L'/');
-#endif
+    const std::size_t slash = input.find_last_of(stlrefine::platform::PathSeparators);
     std::wstring name = input.substr(slash == std::wstring::npos ? 0 : slash + 1);
     const std::size_t dot = name.find_last_of(L'.');
     if (dot != std::wstring::npos && dot > 0) name.resize(dot);
@@ -493,19 +361,10 @@ int run(const std::vector<Argument>& args) {
 
 }  // namespace
 
-#if defined(_WIN32)
-int main() {
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<Argument> args;
-    for (int i = 1; wide != nullptr && i < count; ++i) args.push_back(argument(wide[i]));
-    LocalFree(wide);
-    return run(args);
-}
-#else
 int main(int argc, char** argv) {
     std::vector<Argument> args;
-    for (int i = 1; i < argc; ++i) args.push_back(argument(widen(argv[i])));
+    for (std::wstring& path : stlrefine::platform::programArguments(argc, argv)) {
+        args.push_back({path, stlrefine::platform::displayPath(path)});
+    }
     return run(args);
 }
-#endif

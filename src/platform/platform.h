@@ -1,18 +1,27 @@
 // Everything that differs between Windows and Linux: opening files by a wide
-// path, replacing an output safely, how line ends are stored and how the
-// system's error codes read. Nothing outside this folder knows which
-// platform it is built for.
+// path, replacing an output safely, how line ends are stored, how the
+// system's error codes read, and a program's arguments and console. Nothing
+// outside this folder knows which platform it is built for.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/page_hints.h"  // defined here, for each platform
 
 namespace stlrefine::platform {
+
+// The characters that end a folder's name in a path.
+#if defined(_WIN32)
+inline constexpr std::wstring_view PathSeparators = L"\\/";
+#else
+inline constexpr std::wstring_view PathSeparators = L"/";
+#endif
 
 // The path as the user would read it in a message: UTF-8, with the bytes of
 // a name that is not valid Unicode passed through as they are.
@@ -72,10 +81,29 @@ private:
 #endif
 };
 
+// --- For programs (the command-line tool), never for the library; defined
+// in program_*.cpp, which the library does not link.
+
 // Lets SIGINT, SIGTERM, SIGHUP and SIGPIPE (each unless the process ignores
 // it) clean up `pending` and then end the process by the same signal, so that
-// its parent sees how it ended. For programs, never for the library.
+// its parent sees how it ended.
 void cleanUpOnSignals(PendingOutput& pending);
+
+// The program's arguments after its own name, as wide paths: on Linux the
+// bytes of argv (common/utf8.h escapes those of names that are not UTF-8),
+// on Windows the command line's own UTF-16 words, whatever the code page.
+std::vector<std::wstring> programArguments(int argc, char** argv);
+
+// The running program's file; empty where the system does not say.
+std::filesystem::path programPath();
+
+// A path of std::filesystem as a wide path.
+std::wstring widePath(const std::filesystem::path& path);
+
+// Writes UTF-8 text to standard error: the bytes as they are (those of a
+// name that is not UTF-8 included), or as UTF-16 to a Windows console,
+// whatever its code page.
+void writeError(std::string_view text);
 
 // The file a call writes. The caller's name is opened as the caller's own
 // open() would open it, so that every check of the system applies (file

@@ -1,7 +1,6 @@
-// Files on POSIX systems. Wide (UTF-32) paths become UTF-8 names; the code
-// points U+DC80..U+DCFF stand for the bytes 0x80..0xFF of a name that is not
-// valid UTF-8 (the mapping Python calls surrogateescape), so every name on
-// disk can be reached.
+// Files on POSIX systems. Wide (UTF-32) paths become names of bytes by the
+// codec of common/utf8.h, escaped bytes included, so every name on disk can
+// be reached.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -11,13 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
-#include "common/hash.h"
 #include "common/utf8.h"
 #include "platform/platform.h"
+#include "platform/temporary_name.h"
 
 namespace stlrefine::platform {
 
@@ -54,28 +52,11 @@ void prefaultPages(void* data, std::size_t bytes) noexcept {
 
 namespace {
 
-// Appends the name bytes of one code point; false for one that no name can
-// hold (NUL, a surrogate other than an escaped byte, beyond U+10FFFF).
-bool appendNameBytes(std::uint32_t c, std::string& out) {
-    if (c >= 0xDC80 && c <= 0xDCFF) {
-        out.push_back(static_cast<char>(c - 0xDC00));
-    } else if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        return false;
-    } else {
-        appendUtf8(c, out);
-    }
-    return true;
-}
-
 // The file name of a wide path; false when the path names no file, so that
 // it opens nothing rather than some other file.
 bool fileName(std::wstring_view path, std::string& out) {
     out.clear();
-    out.reserve(path.size());
-    for (const wchar_t c : path) {
-        if (!appendNameBytes(static_cast<std::uint32_t>(c), out)) return false;
-    }
-    return !out.empty();
+    return nameBytes(path, out) && !out.empty();
 }
 
 // The system's text for an error code, in English whatever the locale.
@@ -130,36 +111,18 @@ int openFolder(const std::string& folder) {
 #endif
 }
 
-// A temporary file in `folder`, named so that a user knows it for one
-// (".out.stl.<random>.tmp", with at most TemporaryBaseLength bytes of the
-// output's name, so that it fits wherever the output's name fits), created
-// exclusively (never through a link, never another call's file) and readable
-// by its owner only. Returns the descriptor, or -1 with errno set and `name`
-// empty: it must never name a file that this call did not make.
-constexpr std::size_t TemporaryBaseLength = 100;
-
+// A temporary file in `folder` (temporary_name.h), created exclusively
+// (never through a link, never another call's file) and readable by its
+// owner only. Returns the descriptor, or -1 with errno set and `name` empty.
 int createTemporary(int folder, const std::string& base, std::string& name) {
-    const auto ticks = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    std::uint64_t bits = mixBits(ticks ^ reinterpret_cast<std::uintptr_t>(&name) ^
-                                 (static_cast<std::uint64_t>(::getpid()) << 32));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        static constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-        std::string suffix;
-        for (int i = 0; i < 8; ++i, bits /= 36) suffix.push_back(Digits[bits % 36]);
-        name.assign(1, '.').append(base, 0, TemporaryBaseLength).append(1, '.').append(suffix).append(".tmp");
-        int fd;
+    int fd = -1;
+    makeTemporary<char>("", base, static_cast<std::uint64_t>(::getpid()), name, [&](const std::string& candidate) {
         do {
-            fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            fd = ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         } while (fd < 0 && errno == EINTR);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
-        bits = mixBits(bits + static_cast<std::uint64_t>(attempt) + 1);
-    }
-    const int error = errno;
-    name.clear();
-    errno = error;
-    return -1;
+        return fd >= 0 ? Attempt::Made : errno == EEXIST ? Attempt::NameTaken : Attempt::Failed;
+    });
+    return fd;
 }
 
 // The process's umask, read without setting it (umask() would change it for
@@ -246,13 +209,7 @@ bool copyUserAttributes(int from, int to) {
 
 }  // namespace
 
-std::string displayPath(std::wstring_view path) {
-    std::string out;
-    for (const wchar_t c : path) {
-        if (!appendNameBytes(static_cast<std::uint32_t>(c), out)) appendUtf8(0xFFFD, out);
-    }
-    return out;
-}
+std::string displayPath(std::wstring_view path) { return nameText(path); }
 
 InputFile::~InputFile() { close(); }
 

@@ -17,9 +17,9 @@
 #include <cstring>
 #include <string>
 
-#include "common/hash.h"
 #include "common/utf8.h"
 #include "platform/platform.h"
+#include "platform/temporary_name.h"
 
 namespace stlrefine::platform {
 
@@ -35,10 +35,6 @@ constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 
 // Largest single ReadFile/WriteFile request; their byte counts are 32-bit.
 constexpr std::size_t MaxTransfer = std::size_t{1} << 30;
-
-// Characters that the temporary file's name adds to the output's:
-// "." before it, ".<8 random>.tmp" after it.
-constexpr std::size_t TemporaryExtra = 14;
 
 // The name handed to CreateFileW. Full paths of MAX_PATH characters or more
 // only open in the "\\?\" form, which takes a full path with backslashes
@@ -87,22 +83,6 @@ std::string reasonOf(DWORD error) {
     return std::string(text, length);
 }
 
-// The UTF-8 form of a UTF-16 path; unpaired surrogates become U+FFFD.
-std::string utf8Of(std::wstring_view path) {
-    std::string out;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        std::uint32_t c = path[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
-            path[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (path[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        appendUtf8(c, out);
-    }
-    return out;
-}
-
 // Writes all n bytes; false when the system refuses.
 bool writeAll(HANDLE handle, const char* data, std::size_t n) {
     while (n > 0) {
@@ -119,38 +99,32 @@ bool writeAll(HANDLE handle, const char* data, std::size_t n) {
     return true;
 }
 
-// A temporary file beside `target` (".out.stl.<random>.tmp"), created
-// exclusively so that it never collides with another call. On failure `name`
-// is empty: it must never name a file that this call did not make.
-// `security`, when given, is the access the file gets from its creation on.
-HANDLE createTemporary(const std::wstring& target, std::wstring& name, SECURITY_ATTRIBUTES* security = nullptr) {
-    const std::size_t slash = target.find_last_of(L"\\/");
-    const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
-    // At most 100 characters of the output's name, so that the temporary
-    // name fits wherever the output's name fits.
-    const std::wstring base = (slash == std::wstring::npos ? target : target.substr(slash + 1)).substr(0, 100);
-    std::uint64_t bits = mixBits(GetTickCount64() ^ reinterpret_cast<std::uintptr_t>(&name) ^
-                                 (std::uint64_t{GetCurrentProcessId()} << 32));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        static constexpr wchar_t Digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-        std::wstring suffix;
-        for (int i = 0; i < 8; ++i, bits /= 36) suffix.push_back(Digits[bits % 36]);
-        name = folder + L"." + base + L"." + suffix + L".tmp";
-        const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, ShareAll, security, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) return handle;
-        if (GetLastError() != ERROR_FILE_EXISTS) break;
-        bits = mixBits(bits + static_cast<std::uint64_t>(attempt) + 1);
-    }
-    name.clear();  // leaves the last error as it is
-    return INVALID_HANDLE_VALUE;
+// A temporary file beside `target` (temporary_name.h), created exclusively
+// so that it never collides with another call. On failure `name` is empty
+// and the last error says why. `security`, when given, is the access the
+// file gets from its creation on.
+HANDLE createTemporary(std::wstring_view target, std::wstring& name, SECURITY_ATTRIBUTES* security = nullptr) {
+    const std::size_t slash = target.find_last_of(PathSeparators);
+    const std::size_t base = slash == std::wstring_view::npos ? 0 : slash + 1;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    makeTemporary(target.substr(0, base), target.substr(base), GetCurrentProcessId(), name,
+                  [&](const std::wstring& candidate) {
+                      handle = CreateFileW(candidate.c_str(), GENERIC_WRITE, ShareAll, security, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+                      return handle != INVALID_HANDLE_VALUE             ? Attempt::Made
+                             : GetLastError() == ERROR_FILE_EXISTS ? Attempt::NameTaken
+                                                                   : Attempt::Failed;
+                  });
+    return handle;
 }
 
 }  // namespace
 
 InputFile::~InputFile() { close(); }
 
-std::string displayPath(std::wstring_view path) { return utf8Of(path); }
+// Names here are UTF-16, not bytes: no code point stands for a byte, and
+// every unpaired surrogate reads U+FFFD.
+std::string displayPath(std::wstring_view path) { return nameText(path, false); }
 
 bool InputFile::open(std::wstring_view path) {
     close();
@@ -326,8 +300,15 @@ bool OutputFile::commit() {
         discard();
         return fail(reasonOf(ERROR_INVALID_HANDLE));
     }
+    // An in-place file must still be reachable when its close fails, to be
+    // emptied: a second handle to it is kept until the close succeeded.
     const HANDLE handle = static_cast<HANDLE>(handle_);
-    handle_ = nullptr;
+    HANDLE spare = nullptr;
+    if (temporary_.empty() && !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &spare, 0,
+                                               FALSE, DUPLICATE_SAME_ACCESS)) {
+        spare = nullptr;
+    }
+    handle_ = spare;
     if (!CloseHandle(handle)) {
         fail(reasonOf(GetLastError()));
         discard();
@@ -342,6 +323,8 @@ bool OutputFile::commit() {
         if (pending_ != nullptr) pending_->temporary_ = nullptr;
         temporary_.clear();
     }
+    if (spare != nullptr) CloseHandle(spare);
+    handle_ = nullptr;
     return true;
 }
 

@@ -11,25 +11,12 @@
 #include <limits>
 #include <system_error>
 
+#include "common/c_number.h"
 #include "stl/stl.h"
 
 namespace stlrefine {
 
 namespace {
-
-// White space as isspace classifies it in the "C" locale: blank, \t \n \v \f \r.
-bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-int hexDigitValue(char c) {
-    if (isDigit(c)) return c - '0';
-    const char folded = static_cast<char>(c | 0x20);
-    if (folded >= 'a' && folded <= 'f') return folded - 'a' + 10;
-    return -1;
-}
-
-bool isHexDigit(char c) { return hexDigitValue(c) >= 0; }
 
 // True when [p, last) starts with the lower-case ASCII `word`, in any case.
 // `c | 0x20` equals a lower-case letter only for that letter and its upper case.
@@ -41,44 +28,6 @@ bool startsWithIgnoringCase(const char* p, const char* last, const char* word, s
     return true;
 }
 
-// The value of an exponent's digits (after 'e' or 'p'), clamped far beyond
-// any exponent that still matters, so that absurd exponents cannot overflow.
-std::int64_t readExponent(const char* p, const char* last) {
-    bool negative = false;
-    if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    std::int64_t value = 0;
-    for (; p < last && isDigit(*p); ++p) {
-        if (value < (std::int64_t{1} << 40)) value = 10 * value + (*p - '0');
-    }
-    return negative ? -value : value;
-}
-
-// from_chars reports overflow and underflow to zero without a value. Such a
-// number lies far outside the double range on one side or the other; the
-// position of its leading non-zero digit and its exponent tell which side.
-// Overflow is infinity; underflow is 0 (a double that strtod would return as
-// a denormal rounds to a float zero all the same, but from_chars returns
-// those itself). [first, last) is the matched number without sign or prefix.
-double outOfRangeMagnitude(const char* first, const char* last, bool hex) {
-    const char* mantissaEnd = first;
-    while (mantissaEnd < last &&
-           (*mantissaEnd == '.' || (hex ? isHexDigit(*mantissaEnd) : isDigit(*mantissaEnd)))) {
-        ++mantissaEnd;
-    }
-    const char* point = static_cast<const char*>(std::memchr(first, '.', mantissaEnd - first));
-    if (!point) point = mantissaEnd;
-    std::int64_t exponent = 0;
-    if (mantissaEnd < last) exponent = readExponent(mantissaEnd + 1, last);  // 'e' or 'p'
-    std::int64_t lead = 0;  // power of the radix of the leading non-zero digit
-    for (const char* q = first; q < mantissaEnd; ++q) {
-        if (q == point || *q == '0') continue;
-        lead = q < point ? point - q - 1 : -(q - point);
-        break;
-    }
-    const std::int64_t magnitude = (hex ? 4 * lead : lead) + exponent;
-    return magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-}
-
 // A number of the given format at `first`; false when there is none (a
 // point without digits). `end` becomes the end of the number.
 bool fromChars(const char* first, const char* last, bool hex, double& value, const char*& end) {
@@ -86,7 +35,10 @@ bool fromChars(const char* first, const char* last, bool hex, double& value, con
         std::from_chars(first, last, value, hex ? std::chars_format::hex : std::chars_format::general);
     end = result.ptr;
     if (result.ec == std::errc::result_out_of_range) {
-        value = outOfRangeMagnitude(first, result.ptr, hex);
+        // Overflow is infinity; underflow is 0 (a double that strtod would
+        // return as a denormal rounds to a float zero all the same, but
+        // from_chars returns those itself).
+        value = beyondLargest(first, result.ptr, hex) ? std::numeric_limits<double>::infinity() : 0.0;
         return true;
     }
     return result.ec == std::errc();
@@ -273,9 +225,7 @@ bool parseMagnitude(const char* p, const char* last, double& value, const char*&
 }
 
 double parseCDouble(const char* p, const char* last, const char*& end) {
-    while (p < last && isCSpace(*p)) ++p;
-    bool negative = false;
-    if (p < last && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const bool negative = skipSpaceAndSign(p, last);
     double magnitude = 0.0;
     // Without a number the sign does not count either: the result is +0.
     if (!parseMagnitude(p, last, magnitude, end)) return 0.0;

@@ -154,6 +154,18 @@ report "names with spaces and non-ASCII letters" \
 report "paths longer than 260 characters" \
   "$(pathCase long "entrée ü/$longDir/tore.stl" "sortie 日本/$longDir/tore raffiné.stl")"
 
+# An output written in place (it has a second name) whose close fails is
+# emptied rather than left holding what was written.
+closeFails() {
+  local dir="$root/paths/close"
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$golden/tetra.bin.stl" "$dir/in.stl"
+  echo old >"$dir/out.stl" && ln "$dir/out.stl" "$dir/second name.stl"
+  HOST_FAIL_CLOSE=1 hostCall "$dir" in.stl out.stl 1
+  [ "$(cat "$dir.rc")" = 0 ] || echo "result: $(cat "$dir.rc") $(cat "$dir.err")"
+  [ ! -s "$dir/out.stl" ] || echo "output not emptied: $(head -c 60 "$dir/out.stl")"
+}
+report "an output written in place is emptied when its close fails" "$(closeFails)"
+
 # --- The CLI under Wine and on Linux, in two identically prepared folders.
 echo "--- the CLI under Wine against Linux"
 inputs="entrée ü"

@@ -1,10 +1,15 @@
-// Cleanup on signals for programs (the command-line tool). Kept apart from
-// the files code so that the library, which lives in its host's process and
-// installs no handlers, links none of it.
+// What a program (the command-line tool) needs from the system beyond
+// files, on POSIX systems: its arguments, its own path, standard error and
+// cleanup on signals. Kept apart from the files code so that the library,
+// which lives in its host's process and installs no handlers, links none of
+// it.
 #include <signal.h>
 
 #include <atomic>
+#include <cstdio>
+#include <system_error>
 
+#include "common/utf8.h"
 #include "platform/platform.h"
 
 namespace stlrefine::platform {
@@ -37,6 +42,24 @@ void cleanUpOnSignals(PendingOutput& pending) {
         action.sa_flags = SA_RESETHAND;
         ::sigaction(signal, &action, nullptr);
     }
+}
+
+std::vector<std::wstring> programArguments(int argc, char** argv) {
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) args.push_back(wideName(argv[i]));
+    return args;
+}
+
+std::filesystem::path programPath() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error);
+}
+
+std::wstring widePath(const std::filesystem::path& path) { return wideName(path.native()); }
+
+void writeError(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 }  // namespace stlrefine::platform
