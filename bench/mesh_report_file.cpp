@@ -24,20 +24,19 @@ namespace {
 
 using namespace stlrefine;
 
-void printReport(const char* path, const char* mesh, const float* vertices, std::int32_t vertexCount,
-                 const std::int32_t* faces, std::int32_t faceCount, int rounds) {
-    const MeshReport r = reportMesh(vertices, vertexCount, faces, faceCount);
+void printReport(const char* path, const char* name, const Mesh& mesh, int rounds) {
+    const MeshReport r = reportMesh(mesh);
     std::printf("file=%s mesh=%s vertices=%d facets=%d edges=%d boundary_edges=%d non_manifold_edges=%d "
                 "flipped_edges=%d degenerate=%d parts=%d open_facets=%d "
                 "min=%.6f,%.6f,%.6f max=%.6f,%.6f,%.6f area=%.9g volume=%.9g closed=%d",
-                path, mesh, r.vertices, r.facets, r.edges, r.boundaryEdges, r.nonManifoldEdges, r.flippedEdges,
+                path, name, r.vertices, r.facets, r.edges, r.boundaryEdges, r.nonManifoldEdges, r.flippedEdges,
                 r.degenerateFacets, r.parts, r.facetsWithOpenEdges, r.boxMin[0], r.boxMin[1], r.boxMin[2],
                 r.boxMax[0], r.boxMax[1], r.boxMax[2], r.area, r.volume, r.closed ? 1 : 0);
     if (rounds > 0) {
         double best = 1e300;
         for (int k = 0; k < rounds; ++k) {
             const auto start = std::chrono::steady_clock::now();
-            const MeshReport again = reportMesh(vertices, vertexCount, faces, faceCount);
+            const MeshReport again = reportMesh(mesh);
             const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
             if (again.edges != r.edges) std::abort();  // the work is used
             best = std::min(best, took.count());
@@ -64,22 +63,16 @@ int main(int argc, char** argv) {
         StlHead head;
         StlPointList corners;
         if (!input.open(testing_support::widePath(argv[i])) || !detectStlFile(input, head) ||
-            head.type == NotStl || (parseStlFile(input, head, corners), input.failed())) {
+            head.format == StlFormat::NotStl || (parseStlFile(input, head, corners), input.failed())) {
             std::fprintf(stderr, "%s: not read\n", argv[i]);
             status = 1;
             continue;
         }
-        VertexArray vertices;
-        FaceIndexArray faces;
-        std::int32_t vertexCount = 0, faceCount = 0;
-        weldVertices(corners.data(), static_cast<std::int32_t>(corners.size() / 3), vertices, vertexCount, faces,
-                     faceCount);
-        printReport(argv[i], "input", vertices.get(), vertexCount, faces.get(), faceCount, rounds);
+        Mesh mesh = weldVertices(corners.data(), static_cast<std::int32_t>(corners.size() / 3));
+        printReport(argv[i], "input", mesh, rounds);
         if (iterations > 0) {
-            std::int32_t vertexComponents = 3 * vertexCount, faceComponents = 3 * faceCount;
-            subdivideMesh(iterations, vertexComponents, vertices, faceComponents, faces);
-            printReport(argv[i], "refined", vertices.get(), vertexComponents / 3, faces.get(), faceComponents / 3,
-                        rounds);
+            subdivideMesh(mesh, iterations);
+            printReport(argv[i], "refined", mesh, rounds);
         }
     }
     return status;

@@ -21,10 +21,12 @@ std::vector<std::int32_t> countsOf(const stlrefine::MeshReport& r) {
 
 // The tetrahedron with more vertices and faces.
 Mesh tetrahedronWith(std::vector<float> vertices, std::vector<std::int32_t> faces) {
-    Mesh mesh = tetrahedron();
-    mesh.vertices.insert(mesh.vertices.end(), vertices.begin(), vertices.end());
-    mesh.faces.insert(mesh.faces.end(), faces.begin(), faces.end());
-    return mesh;
+    const Mesh base = tetrahedron();
+    std::vector<float> allVertices = verticesOf(base);
+    std::vector<std::int32_t> allFaces = facesOf(base);
+    allVertices.insert(allVertices.end(), vertices.begin(), vertices.end());
+    allFaces.insert(allFaces.end(), faces.begin(), faces.end());
+    return makeMesh(allVertices, allFaces);
 }
 
 }  // namespace
@@ -38,8 +40,8 @@ TEST(MeshReport, HandCheckedMeshes) {
         double area, volume;
     } cases[] = {
         {"tetrahedron", tetrahedron(), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, 4.0 / 3},
-        {"inside out", {tetrahedron().vertices, {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}}, {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, -4.0 / 3},
-        {"open strip", {{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 2, 0, 2, 3, 1, 4, 2}}, {5, 3, 7, 5, 0, 0, 0, 1, 3, 0}, 1.5, 0},
+        {"inside out", makeMesh(verticesOf(tetrahedron()), {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, -4.0 / 3},
+        {"open strip", makeMesh({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 2, 0, 2, 3, 1, 4, 2}), {5, 3, 7, 5, 0, 0, 0, 1, 3, 0}, 1.5, 0},
         // A second tetrahedron on vertex 0 only: touching at a point is not connected.
         {"two parts", tetrahedronWith({0, 0, -2, 0, -2, 0, -2, 0, 0}, {0, 5, 4, 0, 4, 6, 0, 6, 5, 4, 5, 6}), {7, 8, 12, 0, 0, 0, 0, 2, 0, 1}, 2 * tetrahedronArea, 8.0 / 3},
         // A fin on edge 0-1 (three facets there) joins the tetrahedron's part.
@@ -47,18 +49,17 @@ TEST(MeshReport, HandCheckedMeshes) {
         // A collapsed facet has no edges and no part; a sliver along edge 0-1 has both.
         {"degenerate", tetrahedronWith({1, 0, 0}, {1, 1, 2, 0, 4, 1}), {5, 6, 8, 2, 1, 0, 2, 1, 1, 0}, tetrahedronArea, 4.0 / 3},
         // A NaN corner: no area, volume or extent, but edges and a part.
-        {"not finite", {{0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}}, {6, 2, 6, 6, 0, 0, 1, 2, 2, 0}, 0.5, 0},
-        {"same face twice", {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 1, 2}}, {3, 2, 3, 0, 0, 3, 0, 1, 0, 0}, 1, 0},
-        {"empty", {}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
+        {"not finite", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}), {6, 2, 6, 6, 0, 0, 1, 2, 2, 0}, 0.5, 0},
+        {"same face twice", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 1, 2}), {3, 2, 3, 0, 0, 3, 0, 1, 0, 0}, 1, 0},
+        {"empty", makeMesh({}, {}), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
     };
     for (const Case& c : cases) {
-        const stlrefine::MeshReport r = stlrefine::reportMesh(c.mesh.vertices.data(), c.mesh.vertexCount(), c.mesh.faces.data(), c.mesh.faceCount());
+        const stlrefine::MeshReport r = stlrefine::reportMesh(c.mesh);
         EXPECT_EQ(countsOf(r), c.counts) << c.name;
         EXPECT_NEAR(r.area, c.area, 1e-12) << c.name;
         EXPECT_NEAR(r.volume, c.volume, 1e-12) << c.name;
     }
-    const Mesh strip = cases[2].mesh;
-    const stlrefine::MeshReport box = stlrefine::reportMesh(strip.vertices.data(), 5, strip.faces.data(), 3);
+    const stlrefine::MeshReport box = stlrefine::reportMesh(cases[2].mesh);
     EXPECT_EQ(std::vector<float>(box.boxMin, box.boxMin + 3), std::vector<float>({0, 0, 0}));
     EXPECT_EQ(std::vector<float>(box.boxMax, box.boxMax + 3), std::vector<float>({2, 1, 0}));
 }
@@ -66,15 +67,16 @@ TEST(MeshReport, HandCheckedMeshes) {
 // Three tori side by side, faces shuffled together: each is a part of
 // rings x sides vertices, twice as many faces and three times as many edges.
 TEST(MeshReport, ShuffledTori) {
-    Mesh mesh;
+    std::vector<float> vertices;
+    std::vector<std::int32_t> faces;
     for (int k = 0; k < 3; ++k) {
         const Mesh ring = torus(9 + k, 7);
-        const auto offset = mesh.vertexCount();
-        for (std::size_t i = 0; i < ring.vertices.size(); ++i) mesh.vertices.push_back(ring.vertices[i] + (i % 3 == 0 ? 10.0f * k : 0));
-        for (const std::int32_t v : ring.faces) mesh.faces.push_back(v + offset);
+        const auto offset = static_cast<std::int32_t>(vertices.size() / 3);
+        const std::vector<float> ringVertices = verticesOf(ring);
+        for (std::size_t i = 0; i < ringVertices.size(); ++i) vertices.push_back(ringVertices[i] + (i % 3 == 0 ? 10.0f * k : 0));
+        for (const std::int32_t v : facesOf(ring)) faces.push_back(v + offset);
     }
-    mesh = shuffledFaces(mesh, 11);
-    const stlrefine::MeshReport r = stlrefine::reportMesh(mesh.vertices.data(), mesh.vertexCount(), mesh.faces.data(), mesh.faceCount());
+    const stlrefine::MeshReport r = stlrefine::reportMesh(shuffledFaces(makeMesh(vertices, faces), 11));
     const std::int32_t grid = (9 + 10 + 11) * 7;
     EXPECT_EQ(countsOf(r), std::vector<std::int32_t>({grid, 2 * grid, 3 * grid, 0, 0, 0, 0, 3, 0, 1}));
     const double solidTori = 3 * 2 * std::numbers::pi * std::numbers::pi * 2.0 * 0.75 * 0.75;  // 2 pi^2 R r^2 each

@@ -158,8 +158,11 @@ std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std:
 
 }  // namespace
 
-MeshReport reportMesh(const float* vertices, std::int32_t vertexCount, const std::int32_t* faces,
-                      std::int32_t faceCount) {
+MeshReport reportMesh(const Mesh& mesh) {
+    const float* const vertices = mesh.vertices.get();
+    const std::int32_t* const faces = mesh.faces.get();
+    const std::int32_t vertexCount = mesh.vertexCount;
+    const std::int32_t faceCount = mesh.faceCount;
     MeshReport report;
     report.vertices = vertexCount;
     report.facets = faceCount;

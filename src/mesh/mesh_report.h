@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "mesh/mesh.h"
+
 namespace stlrefine {
 
 struct MeshReport {
@@ -33,10 +35,8 @@ struct MeshReport {
     bool closed = false;
 };
 
-// The figures of the mesh of `vertexCount` vertices (x, y, z each) and
-// `faceCount` faces (three vertex indices each, all in range). Time and
-// memory linear in vertexCount + faceCount; throws std::bad_alloc only.
-MeshReport reportMesh(const float* vertices, std::int32_t vertexCount, const std::int32_t* faces,
-                      std::int32_t faceCount);
+// The figures of a mesh whose face indices are all in range. Time and
+// memory linear in its vertices and faces; throws std::bad_alloc only.
+MeshReport reportMesh(const Mesh& mesh);
 
 }  // namespace stlrefine
