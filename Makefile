@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: configure build run test proof sanitize deb clean
+.PHONY: format format-check configure build run test proof sanitize deb clean
 
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSTLREFINE_WERROR=ON $(CMAKE_FLAGS)
@@ -39,3 +39,13 @@ deb:
 
 clean:
 	rm -rf $(BUILD) build-asan build-deb dist
+
+# C and C++ sources in the project's style (.clang-format; Debian's clang-format).
+FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'include/*.h' 'tools/*.cpp' 'tools/*.h' \
+                 'tests/*.cpp' 'tests/*.h' 'tests/*.c' 'fuzz/*.cpp' 'fuzz/*.h' 'bench/*.cpp' 'bench/*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
+
+format-check:
+	clang-format --dry-run -Werror $(FORMAT_FILES)

@@ -27,25 +27,21 @@ Mesh benchTorus(bool shuffled) {
 Mesh sharedEdgeFan() {
     std::vector<std::int32_t> faces;
     for (int i = 0; i < 100000; ++i) {
-        if (i < 50000) faces.insert(faces.end(), {0, 1, 2});
-        else faces.insert(faces.end(), {1, 0, 2});
+        if (i < 50000)
+            faces.insert(faces.end(), {0, 1, 2});
+        else
+            faces.insert(faces.end(), {1, 0, 2});
     }
     return testing_support::makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, faces);
 }
 
 // 100000 faces with all three corners on vertex 0.
-Mesh collapsedFaces() {
-    return testing_support::makeMesh({0, 0, 0}, std::vector<std::int32_t>(300000, 0));
-}
+Mesh collapsedFaces() { return testing_support::makeMesh({0, 0, 0}, std::vector<std::int32_t>(300000, 0)); }
 
-void BM_SubdivideTorusCoherent(benchmark::State& state) {
-    timeOneIteration(state, benchTorus(false));
-}
+void BM_SubdivideTorusCoherent(benchmark::State& state) { timeOneIteration(state, benchTorus(false)); }
 BENCHMARK(BM_SubdivideTorusCoherent)->Unit(benchmark::kMillisecond);
 
-void BM_SubdivideTorusShuffled(benchmark::State& state) {
-    timeOneIteration(state, benchTorus(true));
-}
+void BM_SubdivideTorusShuffled(benchmark::State& state) { timeOneIteration(state, benchTorus(true)); }
 BENCHMARK(BM_SubdivideTorusShuffled)->Unit(benchmark::kMillisecond);
 
 void BM_SubdivideSharedEdgeFan(benchmark::State& state) { timeOneIteration(state, sharedEdgeFan()); }

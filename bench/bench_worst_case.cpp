@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     std::vector<WeldInput> weldInputs;
     std::vector<SubdivisionInput> subdivisionInputs;
     for (const std::int32_t corners : {750'000, 3'000'000}) {
-        for (WeldInput& input : testing_support::weldWorstCases(corners)) weldInputs.push_back(std::move(input));
+        for (WeldInput& input : testing_support::weldWorstCases(corners))
+            weldInputs.push_back(std::move(input));
     }
     for (const std::int32_t faces : {500'000, 2'000'000}) {
         for (SubdivisionInput& input : testing_support::subdivisionWorstCases(faces)) {

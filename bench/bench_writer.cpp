@@ -83,7 +83,8 @@ void writeAll(benchmark::State& state, const Facets& f) {
     for (auto _ : state) {
         stlrefine::platform::OutputFile file;
         if (!file.open(path, stlrefine::platform::OutputFile::Mode::Text)) state.SkipWithError("cannot open");
-        stlrefine::StlWriter writer(file, stlrefine::StlFormat::Ascii, static_cast<std::uint32_t>(f.facetCount()));
+        stlrefine::StlWriter writer(file, stlrefine::StlFormat::Ascii,
+                                    static_cast<std::uint32_t>(f.facetCount()));
         if (!writer.writeFacets(f.corners.data(), f.normals.data(), f.facetCount()) || !writer.finish() ||
             !file.commit()) {
             state.SkipWithError("cannot write");
@@ -170,12 +171,14 @@ void BM_OfstreamNaive(benchmark::State& state) {
         out << "solid\n";
         for (std::size_t i = 0; i < f.facetCount(); ++i) {
             const float* n = &f.normals[3 * i];
-            out << "facet normal" << ' ' << n[0] << ' ' << n[1] << ' ' << n[2] << "\n" << "outer loop\n";
+            out << "facet normal" << ' ' << n[0] << ' ' << n[1] << ' ' << n[2] << "\n"
+                << "outer loop\n";
             for (int k = 0; k < 3; ++k) {
                 const float* p = &f.corners[9 * i + 3 * static_cast<std::size_t>(k)];
                 out << "vertex" << ' ' << p[0] << ' ' << p[1] << ' ' << p[2] << "\n";
             }
-            out << "endloop\n" << "endfacet\n";
+            out << "endloop\n"
+                << "endfacet\n";
         }
         out << "endsolid";
     }

@@ -61,7 +61,9 @@ int main(int argc, char** argv) {
     constexpr std::size_t Block = std::size_t{1} << 20;
     const std::unique_ptr<char[]> buffer(new char[Block + 512]);
     char* end = buffer.get();
-    const auto text = [&](const char* s) { end = static_cast<char*>(std::memcpy(end, s, std::strlen(s))) + std::strlen(s); };
+    const auto text = [&](const char* s) {
+        end = static_cast<char*>(std::memcpy(end, s, std::strlen(s))) + std::strlen(s);
+    };
     const auto triple = [&](const char* keyword, const float* v) {
         text(keyword);
         for (int k = 0; k < 3; ++k) {

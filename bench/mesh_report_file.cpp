@@ -26,12 +26,13 @@ using namespace stlrefine;
 
 void printReport(const char* path, const char* name, const Mesh& mesh, int rounds) {
     const MeshReport r = reportMesh(mesh);
-    std::printf("file=%s mesh=%s vertices=%d facets=%d edges=%d boundary_edges=%d non_manifold_edges=%d "
-                "flipped_edges=%d degenerate=%d parts=%d open_facets=%d "
-                "min=%.6f,%.6f,%.6f max=%.6f,%.6f,%.6f area=%.9g volume=%.9g closed=%d",
-                path, name, r.vertices, r.facets, r.edges, r.boundaryEdges, r.nonManifoldEdges, r.flippedEdges,
-                r.degenerateFacets, r.parts, r.facetsWithOpenEdges, r.boxMin[0], r.boxMin[1], r.boxMin[2],
-                r.boxMax[0], r.boxMax[1], r.boxMax[2], r.area, r.volume, r.closed ? 1 : 0);
+    std::printf(
+        "file=%s mesh=%s vertices=%d facets=%d edges=%d boundary_edges=%d non_manifold_edges=%d "
+        "flipped_edges=%d degenerate=%d parts=%d open_facets=%d "
+        "min=%.6f,%.6f,%.6f max=%.6f,%.6f,%.6f area=%.9g volume=%.9g closed=%d",
+        path, name, r.vertices, r.facets, r.edges, r.boundaryEdges, r.nonManifoldEdges, r.flippedEdges,
+        r.degenerateFacets, r.parts, r.facetsWithOpenEdges, r.boxMin[0], r.boxMin[1], r.boxMin[2],
+        r.boxMax[0], r.boxMax[1], r.boxMax[2], r.area, r.volume, r.closed ? 1 : 0);
     if (rounds > 0) {
         double best = 1e300;
         for (int k = 0; k < rounds; ++k) {

@@ -65,9 +65,20 @@ bool sameBits(const float* a, const float* b, std::size_t n) {
 
 float chooseThreshold(const std::uint8_t* p) {
     using limits = std::numeric_limits<float>;
-    const float choices[] = {limits::quiet_NaN(), -limits::quiet_NaN(), limits::infinity(),
-                             -limits::infinity(), -1.0f, -0.0f, 0.0f, 0.5f, 1.0f, 2.0f, 1e-6f, 1e30f,
-                             limits::denorm_min(), limits::max()};
+    const float choices[] = {limits::quiet_NaN(),
+                             -limits::quiet_NaN(),
+                             limits::infinity(),
+                             -limits::infinity(),
+                             -1.0f,
+                             -0.0f,
+                             0.0f,
+                             0.5f,
+                             1.0f,
+                             2.0f,
+                             1e-6f,
+                             1e30f,
+                             limits::denorm_min(),
+                             limits::max()};
     const std::array bits{p[2], p[3], p[4], p[5]};
     return p[1] < std::size(choices) ? choices[p[1]] : std::bit_cast<float>(bits);
 }
@@ -75,10 +86,10 @@ float chooseThreshold(const std::uint8_t* p) {
 // Corners base + offset * step, the bases and steps chosen by two bytes and
 // the offsets signed bytes, as the binary STL of their whole facets.
 std::vector<std::uint8_t> latticeStl(const std::uint8_t* data, std::size_t size) {
-    const float bases[] = {0.0f, 0.5f, 1.0f, 0.25f + 1.0f / 16384, 16.0f, 32.0f, -32.0f,
-                           31.999998f, 1000.0f, 1e-6f, -0.0f, 3.0f / 262144};
-    const double steps[] = {1.0 / (1 << 21), 1.0 / (1 << 20), 1.0 / (1 << 22), 3e-7, 5e-7,
-                            1e-6, 1.0, 1.0 / 16384};
+    const float bases[] = {0.0f,    0.5f,  1.0f,  0.25f + 1.0f / 16384, 16.0f, 32.0f, -32.0f, 31.999998f,
+                           1000.0f, 1e-6f, -0.0f, 3.0f / 262144};
+    const double steps[] = {1.0 / (1 << 21), 1.0 / (1 << 20), 1.0 / (1 << 22), 3e-7, 5e-7, 1e-6, 1.0,
+                            1.0 / 16384};
     const auto facets = static_cast<std::uint32_t>(size < 2 ? 0 : (size - 2) / 9);
     std::vector<std::uint8_t> stl(84 + 50 * std::size_t{facets}, 0);
     std::memcpy(stl.data() + 80, &facets, sizeof facets);
@@ -134,8 +145,8 @@ Faces unsplit(const float* vertices, const Faces& faces, std::int32_t& vertexCou
     for (std::size_t g = 0; g < faces.size(); g += 12) {
         const std::int32_t* f = &faces[g];
         const std::int32_t corner[3] = {f[0], f[3], f[6]}, mid[3] = {f[9], f[10], f[11]};
-        FUZZ_CHECK(f[1] == mid[0] && f[2] == mid[2] && f[4] == mid[1] && f[5] == mid[0] &&
-                   f[7] == mid[2] && f[8] == mid[1]);
+        FUZZ_CHECK(f[1] == mid[0] && f[2] == mid[2] && f[4] == mid[1] && f[5] == mid[0] && f[7] == mid[2] &&
+                   f[8] == mid[1]);
         for (int e = 0; e < 3; ++e) {
             const std::int32_t p = corner[e], q = corner[(e + 1) % 3], m = mid[e];
             FUZZ_CHECK(p >= 0 && p < first && q >= 0 && q < first && m >= first && m <= next &&
@@ -218,7 +229,8 @@ void subdivide(Run& run) {
     FUZZ_CHECK(run.heights.size() == (run.threshold ? std::size_t(ran) + stoppedEarly : 0));
     for (std::size_t k = 0; k < run.heights.size(); ++k) {
         float largest;
-        FUZZ_CHECK(anyTaller(mesh.vertices.get(), levels[k], *run.threshold, largest) == (k < std::size_t(ran)));
+        FUZZ_CHECK(anyTaller(mesh.vertices.get(), levels[k], *run.threshold, largest) ==
+                   (k < std::size_t(ran)));
         FUZZ_CHECK(sameBits(&largest, &run.heights[k], 1));
     }
 
@@ -267,11 +279,13 @@ void checkWholeCall(const Run& run, const std::vector<std::uint8_t>& stl, bool b
     std::ofstream(in, std::ios::binary)
         .write(reinterpret_cast<const char*>(stl.data()), std::streamsize(stl.size()));
     const std::wstring inPath(in.begin(), in.end()), outPath(out.begin(), out.end());
-    const stlrefine::RefineReport report = stlrefine::refine(
-        {.inputPath = inPath, .outputPath = outPath, .iterations = run.iterations,
-         .heightThreshold = run.threshold,
-         .format = binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii,
-         .printProgress = false});
+    const stlrefine::RefineReport report =
+        stlrefine::refine({.inputPath = inPath,
+                           .outputPath = outPath,
+                           .iterations = run.iterations,
+                           .heightThreshold = run.threshold,
+                           .format = binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii,
+                           .printProgress = false});
     FUZZ_CHECK(report.outcome == stlrefine::RefineOutcome::Written && report.result() == 1);
     FUZZ_CHECK(report.inputFormat == run.format);
     FUZZ_CHECK(report.cornersRead == std::int64_t(run.corners.size() / 3));

@@ -43,7 +43,9 @@ void checkDetection(const unsigned char* data, std::size_t size) {
     }
     const bool ascii = !binary && size >= 5 && std::memcmp(data, "solid", 5) == 0;
     using enum stlrefine::StlFormat;
-    FUZZ_CHECK(stlrefine::detectStlFormat(data, headSize, size) == (binary ? Binary : ascii ? Ascii : NotStl));
+    FUZZ_CHECK(stlrefine::detectStlFormat(data, headSize, size) == (binary  ? Binary
+                                                                    : ascii ? Ascii
+                                                                            : NotStl));
 }
 
 // The records after an 84-byte header, at most as many as its count says:

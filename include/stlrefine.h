@@ -67,15 +67,13 @@ extern "C" {
 
 /* Refines `inputPath` `iterations` times and writes `outputPath`.
  * Paths are NUL-terminated wide strings (UTF-32 on Linux, UTF-16 on Windows). */
-STLREFINE_API int STLREFINE_CALL subdivision_noWeight(const wchar_t* inputPath,
-                                                      const wchar_t* outputPath,
+STLREFINE_API int STLREFINE_CALL subdivision_noWeight(const wchar_t* inputPath, const wchar_t* outputPath,
                                                       int iterations);
 
 /* As subdivision_noWeight, but each iteration runs only while some triangle
  * is taller along z than `heightThreshold`. */
 STLREFINE_API int STLREFINE_CALL subdivision_noWeight_heightDetect(const wchar_t* inputPath,
-                                                                   const wchar_t* outputPath,
-                                                                   int iterations,
+                                                                   const wchar_t* outputPath, int iterations,
                                                                    float heightThreshold);
 
 #ifdef __cplusplus

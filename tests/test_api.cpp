@@ -26,17 +26,21 @@ TEST(Api, HostLocaleWithDecimalCommaChangesNoByte) {
     const float threshold = 0.05f;
     auto calls = [&] {
         const std::string printed = captureStdout([&] {
-            EXPECT_TRUE(callLibrary(dir / "in.stl", dir / "1.stl", 1) == 1 && callLibrary(dir / "in.stl", dir / "2.stl", 2, &threshold) == 1);
+            EXPECT_TRUE(callLibrary(dir / "in.stl", dir / "1.stl", 1) == 1 &&
+                        callLibrary(dir / "in.stl", dir / "2.stl", 2, &threshold) == 1);
         });
         return printed + readFile(dir / "1.stl") + readFile(dir / "2.stl");
     };
     const std::string reference = calls();
     const char* chosen = nullptr;
     for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"})
-        if (!chosen && std::setlocale(LC_ALL, name) && std::strcmp(std::localeconv()->decimal_point, ",") == 0) chosen = name;
+        if (!chosen && std::setlocale(LC_ALL, name) &&
+            std::strcmp(std::localeconv()->decimal_point, ",") == 0)
+            chosen = name;
     if (!chosen) std::setlocale(LC_ALL, "C");
     if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
-    const std::locale previous = std::locale::global(std::locale(chosen)), coutLocale = std::cout.imbue(std::locale(chosen));
+    const std::locale previous = std::locale::global(std::locale(chosen)),
+                      coutLocale = std::cout.imbue(std::locale(chosen));
     const std::string localised = calls();
     std::cout.imbue(coutLocale);
     std::locale::global(previous);
@@ -52,7 +56,8 @@ TEST(Api, NullPaths) {
     int result = -1;
     EXPECT_EQ(captureStdout([&] { result = subdivision_noWeight(nullptr, nullptr, 1); }), "I/O fail\n");
     EXPECT_EQ(result, 0);
-    const std::string transcript = captureStdout([&] { result = subdivision_noWeight(wideIn.c_str(), nullptr, 1); });
+    const std::string transcript =
+        captureStdout([&] { result = subdivision_noWeight(wideIn.c_str(), nullptr, 1); });
     EXPECT_EQ(result, 1);
     EXPECT_NE(transcript.find("\n- Error, unable open file to save\n"), std::string::npos) << transcript;
 }
@@ -63,18 +68,27 @@ TEST(Api, NullPaths) {
 TEST(Api, RunningOutOfMemoryEndsTheCallCleanly) {
     if (Sanitized) GTEST_SKIP() << "sanitizers need a large address space";
     const std::string binary = "it binary_stl !!\n", error = "error: out of memory, mesh not refined\n";
-    const struct { std::uint32_t count; rlim_t addressSpace; std::string printed; } cases[] = {
-        {0xFFFFFFFFu, rlim_t{1} << 30, binary + error}, {20'000'000u, rlim_t{512} << 20, binary + error},
-        {4'000'000u, rlim_t{400} << 20, binary + "Read binary file success!\nstart subdivision sorting\n" + error}};
+    const struct {
+        std::uint32_t count;
+        rlim_t addressSpace;
+        std::string printed;
+    } cases[] = {{0xFFFFFFFFu, rlim_t{1} << 30, binary + error},
+                 {20'000'000u, rlim_t{512} << 20, binary + error},
+                 {4'000'000u, rlim_t{400} << 20,
+                  binary + "Read binary file success!\nstart subdivision sorting\n" + error}};
     TempDir dir;
     for (const auto& c : cases) {
-        writeFile(dir / "sparse.stl", std::string(80, '\0') + std::string(reinterpret_cast<const char*>(&c.count), 4));
-        if (truncate((dir / "sparse.stl").c_str(), off_t(84 + 50 * std::uint64_t{c.count})) != 0) GTEST_SKIP() << "no sparse files";
+        writeFile(dir / "sparse.stl",
+                  std::string(80, '\0') + std::string(reinterpret_cast<const char*>(&c.count), 4));
+        if (truncate((dir / "sparse.stl").c_str(), off_t(84 + 50 * std::uint64_t{c.count})) != 0)
+            GTEST_SKIP() << "no sparse files";
         const pid_t child = fork();
         if (child == 0) {
             const rlimit limit{c.addressSpace, c.addressSpace};
             const int fd = open((dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            _exit(fd < 0 || dup2(fd, 1) < 0 || setrlimit(RLIMIT_AS, &limit) != 0 ? 99 : callLibrary(dir / "sparse.stl", dir / "out.stl", 1));
+            _exit(fd < 0 || dup2(fd, 1) < 0 || setrlimit(RLIMIT_AS, &limit) != 0
+                      ? 99
+                      : callLibrary(dir / "sparse.stl", dir / "out.stl", 1));
         }
         int status = -1;
         ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -20,7 +20,8 @@
 // the same printf text: printf writes a negative value (a NaN with the sign
 // bit too) as '-' and the text of its magnitude, which the sweeps check
 // directly on every kind of negative float.
-static std::uint64_t firstMismatch(std::uint64_t first, std::uint64_t last, std::uint64_t stride, bool mirrored = false) {
+static std::uint64_t firstMismatch(std::uint64_t first, std::uint64_t last, std::uint64_t stride,
+                                   bool mirrored = false) {
     EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
     std::vector<std::uint64_t> found(threads, last);
@@ -33,7 +34,8 @@ static std::uint64_t firstMismatch(std::uint64_t first, std::uint64_t last, std:
                 std::snprintf(expected + 1, sizeof expected - 1, "%.6g", static_cast<double>(value));
                 if (std::string_view(text, stlrefine::formatFloat(text, value)) != expected + 1) found[t] = i;
                 const auto negative = std::bit_cast<float>(static_cast<std::uint32_t>(i | 0x80000000u));
-                if (mirrored && std::string_view(text, stlrefine::formatFloat(text, negative)) != expected) found[t] = i;
+                if (mirrored && std::string_view(text, stlrefine::formatFloat(text, negative)) != expected)
+                    found[t] = i;
             }
         });
     }
@@ -52,7 +54,8 @@ TEST(FloatFormat, MatchesPrintf) {
 // pattern with the sign bit clear, and its mirror with the sign bit set.
 TEST(FloatFormatExhaustive, EveryBitPatternMatchesPrintf) {
     const char* flag = std::getenv("STLREFINE_EXHAUSTIVE");
-    if (flag == nullptr || std::string(flag) != "1") GTEST_SKIP() << "set STLREFINE_EXHAUSTIVE=1 to check all 2^32 floats";
+    if (flag == nullptr || std::string(flag) != "1")
+        GTEST_SKIP() << "set STLREFINE_EXHAUSTIVE=1 to check all 2^32 floats";
     EXPECT_EQ(firstMismatch(0, std::uint64_t{1} << 31, 1, true), std::uint64_t{1} << 31);
 }
 #endif

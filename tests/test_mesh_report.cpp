@@ -15,8 +15,8 @@ namespace {
 
 // Vertices, facets, edges, boundary, non-manifold, flipped, degenerate, parts, open facets, closed.
 std::vector<std::int32_t> countsOf(const stlrefine::MeshReport& r) {
-    return {r.vertices, r.facets, r.edges, r.boundaryEdges, r.nonManifoldEdges, r.flippedEdges,
-            r.degenerateFacets, r.parts, r.facetsWithOpenEdges, r.closed};
+    return {r.vertices,     r.facets,           r.edges, r.boundaryEdges,       r.nonManifoldEdges,
+            r.flippedEdges, r.degenerateFacets, r.parts, r.facetsWithOpenEdges, r.closed};
 }
 
 // The tetrahedron with more vertices and faces.
@@ -40,17 +40,45 @@ TEST(MeshReport, HandCheckedMeshes) {
         double area, volume;
     } cases[] = {
         {"tetrahedron", tetrahedron(), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, 4.0 / 3},
-        {"inside out", makeMesh(verticesOf(tetrahedron()), {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, -4.0 / 3},
-        {"open strip", makeMesh({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 2, 0, 2, 3, 1, 4, 2}), {5, 3, 7, 5, 0, 0, 0, 1, 3, 0}, 1.5, 0},
+        {"inside out",
+         makeMesh(verticesOf(tetrahedron()), {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}),
+         {4, 4, 6, 0, 0, 0, 0, 1, 0, 1},
+         tetrahedronArea,
+         -4.0 / 3},
+        {"open strip",
+         makeMesh({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 2, 0, 2, 3, 1, 4, 2}),
+         {5, 3, 7, 5, 0, 0, 0, 1, 3, 0},
+         1.5,
+         0},
         // A second tetrahedron on vertex 0 only: touching at a point is not connected.
-        {"two parts", tetrahedronWith({0, 0, -2, 0, -2, 0, -2, 0, 0}, {0, 5, 4, 0, 4, 6, 0, 6, 5, 4, 5, 6}), {7, 8, 12, 0, 0, 0, 0, 2, 0, 1}, 2 * tetrahedronArea, 8.0 / 3},
+        {"two parts",
+         tetrahedronWith({0, 0, -2, 0, -2, 0, -2, 0, 0}, {0, 5, 4, 0, 4, 6, 0, 6, 5, 4, 5, 6}),
+         {7, 8, 12, 0, 0, 0, 0, 2, 0, 1},
+         2 * tetrahedronArea,
+         8.0 / 3},
         // A fin on edge 0-1 (three facets there) joins the tetrahedron's part.
-        {"non-manifold", tetrahedronWith({1, -1, 1}, {0, 1, 4}), {5, 5, 8, 2, 1, 0, 0, 1, 1, 0}, tetrahedronArea + std::sqrt(2.0), 4.0 / 3},
+        {"non-manifold",
+         tetrahedronWith({1, -1, 1}, {0, 1, 4}),
+         {5, 5, 8, 2, 1, 0, 0, 1, 1, 0},
+         tetrahedronArea + std::sqrt(2.0),
+         4.0 / 3},
         // A collapsed facet has no edges and no part; a sliver along edge 0-1 has both.
-        {"degenerate", tetrahedronWith({1, 0, 0}, {1, 1, 2, 0, 4, 1}), {5, 6, 8, 2, 1, 0, 2, 1, 1, 0}, tetrahedronArea, 4.0 / 3},
+        {"degenerate",
+         tetrahedronWith({1, 0, 0}, {1, 1, 2, 0, 4, 1}),
+         {5, 6, 8, 2, 1, 0, 2, 1, 1, 0},
+         tetrahedronArea,
+         4.0 / 3},
         // A NaN corner: no area, volume or extent, but edges and a part.
-        {"not finite", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}), {6, 2, 6, 6, 0, 0, 1, 2, 2, 0}, 0.5, 0},
-        {"same face twice", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 1, 2}), {3, 2, 3, 0, 0, 3, 0, 1, 0, 0}, 1, 0},
+        {"not finite",
+         makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}),
+         {6, 2, 6, 6, 0, 0, 1, 2, 2, 0},
+         0.5,
+         0},
+        {"same face twice",
+         makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 1, 2}),
+         {3, 2, 3, 0, 0, 3, 0, 1, 0, 0},
+         1,
+         0},
         {"empty", makeMesh({}, {}), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
     };
     for (const Case& c : cases) {
@@ -73,13 +101,15 @@ TEST(MeshReport, ShuffledTori) {
         const Mesh ring = torus(9 + k, 7);
         const auto offset = static_cast<std::int32_t>(vertices.size() / 3);
         const std::vector<float> ringVertices = verticesOf(ring);
-        for (std::size_t i = 0; i < ringVertices.size(); ++i) vertices.push_back(ringVertices[i] + (i % 3 == 0 ? 10.0f * k : 0));
+        for (std::size_t i = 0; i < ringVertices.size(); ++i)
+            vertices.push_back(ringVertices[i] + (i % 3 == 0 ? 10.0f * k : 0));
         for (const std::int32_t v : facesOf(ring)) faces.push_back(v + offset);
     }
     const stlrefine::MeshReport r = stlrefine::reportMesh(shuffledFaces(makeMesh(vertices, faces), 11));
     const std::int32_t grid = (9 + 10 + 11) * 7;
     EXPECT_EQ(countsOf(r), std::vector<std::int32_t>({grid, 2 * grid, 3 * grid, 0, 0, 0, 0, 3, 0, 1}));
-    const double solidTori = 3 * 2 * std::numbers::pi * std::numbers::pi * 2.0 * 0.75 * 0.75;  // 2 pi^2 R r^2 each
-    EXPECT_GT(r.volume, 0.75 * solidTori);  // the polygons lose a little of it
+    const double solidTori =
+        3 * 2 * std::numbers::pi * std::numbers::pi * 2.0 * 0.75 * 0.75;  // 2 pi^2 R r^2 each
+    EXPECT_GT(r.volume, 0.75 * solidTori);                                // the polygons lose a little of it
     EXPECT_LT(r.volume, solidTori);
 }

@@ -33,10 +33,10 @@
 #include "subdivision/subdivision.h"
 
 #ifndef STLREFINE_VERSION
-#define STLREFINE_VERSION "unknown"
+#  define STLREFINE_VERSION "unknown"
 #endif
 #ifndef STLREFINE_EXAMPLE_MESH
-#define STLREFINE_EXAMPLE_MESH "examples/torus.stl"
+#  define STLREFINE_EXAMPLE_MESH "examples/torus.stl"
 #endif
 
 namespace {
@@ -223,7 +223,8 @@ std::string parse(const std::vector<Argument>& args, Options& options) {
                 const char c = arg[k];
                 if (c == 'n') {
                     if (k + 1 == arg.size() && i + 1 == args.size()) return "option '-n' needs a value";
-                    problem = apply('n', "-n", k + 1 < arg.size() ? arg.substr(k + 1) : args[++i].text, options);
+                    problem =
+                        apply('n', "-n", k + 1 < arg.size() ? arg.substr(k + 1) : args[++i].text, options);
                     break;
                 }
                 if (c != 'q' && c != 'h') {
@@ -253,7 +254,8 @@ std::wstring exampleMesh() {
         const std::filesystem::path installed =
             program.parent_path().parent_path() / "share" / "doc" / "stlrefine" / "examples" / "torus.stl";
         std::error_code error;
-        if (std::filesystem::is_regular_file(installed, error)) return stlrefine::platform::widePath(installed);
+        if (std::filesystem::is_regular_file(installed, error))
+            return stlrefine::platform::widePath(installed);
     }
     return stlrefine::wideName(STLREFINE_EXAMPLE_MESH);
 }
@@ -289,11 +291,8 @@ int summarize(const Options& options, const std::wstring& inputPath, const std::
         case RefineOutcome::InputNotRead:
             say("cannot read " + input + ": " + report.reason);
             return InputFailed;
-        case RefineOutcome::Failed:
-            say("cannot refine " + input + ": " + report.reason);
-            return InputFailed;
-        default:
-            break;
+        case RefineOutcome::Failed: say("cannot refine " + input + ": " + report.reason); return InputFailed;
+        default: break;
     }
     if (report.outcome == RefineOutcome::OutputNotOpened) {
         say("cannot open " + output + " for writing: " + report.reason);
@@ -304,9 +303,10 @@ int summarize(const Options& options, const std::wstring& inputPath, const std::
         return OutputFailed;
     }
     if (report.facetsIn == 0) {
-        const char* why = report.inputFormat == stlrefine::StlFormat::NotStl
-                              ? "the first five bytes are not 'solid' and the size does not match a binary STL"
-                              : "no complete facet";
+        const char* why =
+            report.inputFormat == stlrefine::StlFormat::NotStl
+                ? "the first five bytes are not 'solid' and the size does not match a binary STL"
+                : "no complete facet";
         say(input + " holds no mesh (" + why + "); wrote an empty solid to " + output);
         return NoMesh;
     }

@@ -9,7 +9,7 @@ namespace testing_support {
 
 namespace {
 
-constexpr double CellsPerUnit = 16384.0;  // welding's coarse cells are 2^-14 wide
+constexpr double CellsPerUnit = 16384.0;     // welding's coarse cells are 2^-14 wide
 constexpr double FineStep = 1.0 / 262144.0;  // 2^-18: the fine cells' width
 
 std::vector<float> jitteredCorners(std::int32_t cornerCount, const float centre[3], double reach,
@@ -115,8 +115,10 @@ SubdivisionInput facesOnOneEdge(std::int32_t faceCount) {
     std::vector<std::int32_t> faces;
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const std::int32_t apex = 2 + f % Apexes;
-        if (f % 2 == 0) faces.insert(faces.end(), {0, 1, apex});
-        else faces.insert(faces.end(), {1, 0, apex});
+        if (f % 2 == 0)
+            faces.insert(faces.end(), {0, 1, apex});
+        else
+            faces.insert(faces.end(), {1, 0, apex});
     }
     return {"faces_on_one_edge", makeMesh(vertices, faces)};
 }
@@ -152,7 +154,8 @@ SubdivisionInput edgesCollidingInFixedHash(std::int32_t faceCount) {
     }
     std::vector<float> vertices;
     for (std::int32_t v = 0; v < Vertices; ++v) {
-        vertices.insert(vertices.end(), {static_cast<float>(v), static_cast<float>(v % 7), static_cast<float>(v % 13)});
+        vertices.insert(vertices.end(),
+                        {static_cast<float>(v), static_cast<float>(v % 7), static_cast<float>(v % 13)});
     }
     std::vector<std::int32_t> faces;
     for (std::int32_t f = 0; f < faceCount; ++f) {

@@ -20,7 +20,7 @@ int refineForHost(const wchar_t* inputPath, const wchar_t* outputPath, int itera
 }  // namespace
 
 #if defined(_WIN32)
-#include <windows.h>
+#  include <windows.h>
 
 // Nothing to set up or tear down: every call is self-contained.
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
@@ -28,14 +28,13 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
 extern "C" {
 
-STLREFINE_API int STLREFINE_CALL subdivision_noWeight(const wchar_t* inputPath,
-                                                      const wchar_t* outputPath, int iterations) {
+STLREFINE_API int STLREFINE_CALL subdivision_noWeight(const wchar_t* inputPath, const wchar_t* outputPath,
+                                                      int iterations) {
     return refineForHost(inputPath, outputPath, iterations, std::nullopt);
 }
 
 STLREFINE_API int STLREFINE_CALL subdivision_noWeight_heightDetect(const wchar_t* inputPath,
-                                                                   const wchar_t* outputPath,
-                                                                   int iterations,
+                                                                   const wchar_t* outputPath, int iterations,
                                                                    float heightThreshold) {
     return refineForHost(inputPath, outputPath, iterations, heightThreshold);
 }

@@ -44,8 +44,8 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
     if (input.failed()) {
         report.outcome = RefineOutcome::InputNotRead;
         report.reason = input.error();
-        console.line("error: cannot read " + platform::displayPath(request.inputPath) + ": " +
-                     report.reason + ", mesh not refined");
+        console.line("error: cannot read " + platform::displayPath(request.inputPath) + ": " + report.reason +
+                     ", mesh not refined");
         return;
     }
     if (report.inputFormat == StlFormat::Binary) console.line("Read binary file success!");

@@ -17,9 +17,9 @@ struct RefineRequest {
     std::wstring_view inputPath;
     std::wstring_view outputPath;
     std::int32_t iterations = 1;
-    std::optional<float> heightThreshold;  // the height-limited refinement when set
-    StlFormat format = StlFormat::Ascii;   // the exported functions write ASCII
-    bool printProgress = true;             // the progress lines on standard output
+    std::optional<float> heightThreshold;        // the height-limited refinement when set
+    StlFormat format = StlFormat::Ascii;         // the exported functions write ASCII
+    bool printProgress = true;                   // the progress lines on standard output
     platform::PendingOutput* pending = nullptr;  // kept up to date for a signal handler
 };
 
@@ -37,9 +37,9 @@ struct RefineReport {
     RefineOutcome outcome = RefineOutcome::Failed;
     std::string reason;  // why, when the outcome is not Written (the system's words)
     StlFormat inputFormat = StlFormat::NotStl;
-    std::int64_t cornersRead = 0;   // corners the parser found
-    std::int32_t facetsIn = 0;      // faces of the welded mesh
-    std::int32_t facetsOut = 0;     // faces written
+    std::int64_t cornersRead = 0;  // corners the parser found
+    std::int32_t facetsIn = 0;     // faces of the welded mesh
+    std::int32_t facetsOut = 0;    // faces written
     std::int32_t iterationsRun = 0;
     bool stoppedAtVertexLimit = false;  // an iteration was refused: over IterationVertexLimit
     bool stoppedByHeight = false;       // a height test found no triangle taller than the threshold

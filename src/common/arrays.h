@@ -34,7 +34,7 @@ inline void* allocateBytes(std::size_t bytes) {
     }
     if (bytes > SIZE_MAX - LargePageSize) throw std::bad_array_new_length();
     const std::size_t rounded = (bytes + LargePageSize - 1) & ~(LargePageSize - 1);
-    void* data = ::operator new(rounded, std::align_val_t{LargePageSize});
+    void* data = ::operator new (rounded, std::align_val_t{LargePageSize});
     platform::adviseLargePages(data, rounded);
     return data;
 }
@@ -43,7 +43,7 @@ inline void releaseBytes(void* data, std::size_t bytes) noexcept {
     if (bytes < LargePageSize) {
         ::operator delete(data);
     } else {
-        ::operator delete(data, std::align_val_t{LargePageSize});
+        ::operator delete (data, std::align_val_t{LargePageSize});
     }
 }
 

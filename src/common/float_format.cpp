@@ -40,35 +40,27 @@ constexpr int MinScale = -33;
 // the bit patterns with exact rational comparisons). 10^39 is beyond every
 // float, so its entry is the bits of infinity.
 constexpr std::uint32_t PowerOfTenThreshold[84] = {
-    0x00000008, 0x00000048, 0x000002ca, 0x00001be1, 0x000116c3, 0x000ae398,
-    0x006ce3ef, 0x02081ceb, 0x03aa2425, 0x0554ad2e, 0x0704ec3d, 0x08a6274c,
-    0x0a4fb11f, 0x0c01ceb4, 0x0da24260, 0x0f4ad2f8, 0x10fd87b6, 0x129e74d2,
-    0x14461207, 0x15f79688, 0x179abe15, 0x19416d9b, 0x1af1c901, 0x1c971da1,
-    0x1e3ce509, 0x1fec1e4b, 0x219392ef, 0x233877ab, 0x24e69595, 0x26901d7d,
-    0x283424dd, 0x29e12e14, 0x2b8cbccd, 0x2d2fec00, 0x2edbe6ff, 0x30897060,
-    0x322bcc78, 0x33d6bf95, 0x358637be, 0x3727c5ad, 0x38d1b718, 0x3a83126f,
-    0x3c23d70b, 0x3dcccccd, 0x3f800000, 0x41200000, 0x42c80000, 0x447a0000,
-    0x461c4000, 0x47c35000, 0x49742400, 0x4b189680, 0x4cbebc20, 0x4e6e6b28,
-    0x501502f9, 0x51ba43b8, 0x5368d4a6, 0x551184e8, 0x56b5e621, 0x58635faa,
-    0x5a0e1bca, 0x5bb1a2bd, 0x5d5e0b6c, 0x5f0ac724, 0x60ad78ec, 0x6258d727,
-    0x64078679, 0x65a96817, 0x6753c21c, 0x69045952, 0x6aa56fa6, 0x6c4ecb90,
-    0x6e013f3a, 0x6fa18f08, 0x7149f2ca, 0x72fc6f7d, 0x749dc5ae, 0x7645371a,
-    0x77f684e0, 0x799a130c, 0x7b4097cf, 0x7cf0bdc3, 0x7e96769a, 0x7f800000,
+    0x00000008, 0x00000048, 0x000002ca, 0x00001be1, 0x000116c3, 0x000ae398, 0x006ce3ef, 0x02081ceb,
+    0x03aa2425, 0x0554ad2e, 0x0704ec3d, 0x08a6274c, 0x0a4fb11f, 0x0c01ceb4, 0x0da24260, 0x0f4ad2f8,
+    0x10fd87b6, 0x129e74d2, 0x14461207, 0x15f79688, 0x179abe15, 0x19416d9b, 0x1af1c901, 0x1c971da1,
+    0x1e3ce509, 0x1fec1e4b, 0x219392ef, 0x233877ab, 0x24e69595, 0x26901d7d, 0x283424dd, 0x29e12e14,
+    0x2b8cbccd, 0x2d2fec00, 0x2edbe6ff, 0x30897060, 0x322bcc78, 0x33d6bf95, 0x358637be, 0x3727c5ad,
+    0x38d1b718, 0x3a83126f, 0x3c23d70b, 0x3dcccccd, 0x3f800000, 0x41200000, 0x42c80000, 0x447a0000,
+    0x461c4000, 0x47c35000, 0x49742400, 0x4b189680, 0x4cbebc20, 0x4e6e6b28, 0x501502f9, 0x51ba43b8,
+    0x5368d4a6, 0x551184e8, 0x56b5e621, 0x58635faa, 0x5a0e1bca, 0x5bb1a2bd, 0x5d5e0b6c, 0x5f0ac724,
+    0x60ad78ec, 0x6258d727, 0x64078679, 0x65a96817, 0x6753c21c, 0x69045952, 0x6aa56fa6, 0x6c4ecb90,
+    0x6e013f3a, 0x6fa18f08, 0x7149f2ca, 0x72fc6f7d, 0x749dc5ae, 0x7645371a, 0x77f684e0, 0x799a130c,
+    0x7b4097cf, 0x7cf0bdc3, 0x7e96769a, 0x7f800000,
 };
 
 // 10^k for k = MinScale .. 50, each the nearest double.
 constexpr double ScaleByPowerOfTen[84] = {
-    1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26,
-    1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18,
-    1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10,
-    1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,
-    1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,   1e5,   1e6,
-    1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,
-    1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22,
-    1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,
-    1e31,  1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38,
-    1e39,  1e40,  1e41,  1e42,  1e43,  1e44,  1e45,  1e46,
-    1e47,  1e48,  1e49,  1e50,
+    1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20,
+    1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,  1e-8,  1e-7,  1e-6,
+    1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,
+    1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22,
+    1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,  1e31,  1e32,  1e33,  1e34,  1e35,  1e36,
+    1e37,  1e38,  1e39,  1e40,  1e41,  1e42,  1e43,  1e44,  1e45,  1e46,  1e47,  1e48,  1e49,  1e50,
 };
 
 // The same powers times 2^32, for a product in 32.32 fixed point.
@@ -99,8 +91,8 @@ std::uint64_t asciiDigits(std::uint32_t n) {
     const std::uint32_t high = n / 10000;
     const std::uint32_t low = n - high * 10000;
     const std::uint32_t middle = low / 100;
-    const std::uint64_t groups = std::uint64_t{high} | (std::uint64_t{middle} << 16) |
-                                 (std::uint64_t{low - middle * 100} << 32);
+    const std::uint64_t groups =
+        std::uint64_t{high} | (std::uint64_t{middle} << 16) | (std::uint64_t{low - middle * 100} << 32);
     const std::uint64_t tens = ((groups * 103) >> 10) & 0x0000000f000f000fu;
     return (tens | ((groups - tens * 10) << 8)) | ZeroDigits;
 }
@@ -134,9 +126,8 @@ char* formatFloat(char* out, float value) {
     // floor(log2 v), subnormals included; then floor(log10 v) is either
     // floor(binaryExponent * log10(2)) or one more.
     const int biasedExponent = static_cast<int>(magnitudeBits >> 23);
-    const int binaryExponent = biasedExponent != 0
-                                   ? biasedExponent - 127
-                                   : (31 - std::countl_zero(magnitudeBits)) - 149;
+    const int binaryExponent =
+        biasedExponent != 0 ? biasedExponent - 127 : (31 - std::countl_zero(magnitudeBits)) - 149;
     int decimalExponent = (binaryExponent * 78913) >> 18;
     // (The entry for 10^(decimalExponent + 1).)
     decimalExponent += magnitudeBits >= PowerOfTenThreshold[decimalExponent - MinDecimalExponent];
@@ -171,9 +162,8 @@ char* formatFloat(char* out, float value) {
         const int prefix = belowOne ? 1 - decimalExponent : 0;
         const int integerDigits = belowOne ? 6 : decimalExponent + 1;
         const std::uint64_t lowMask = ~std::uint64_t{0} >> (64 - 8 * integerDigits);
-        const std::uint64_t text = (digits & lowMask) |
-                                   (std::uint64_t{'.'} << (8 * integerDigits)) |
-                                   ((digits & ~lowMask) << 8);
+        const std::uint64_t text =
+            (digits & lowMask) | (std::uint64_t{'.'} << (8 * integerDigits)) | ((digits & ~lowMask) << 8);
         const int withPoint = length > integerDigits ? length + 1 : integerDigits;
         std::memcpy(out, "0.000000", 8);
         std::memcpy(out + prefix, &text, 8);

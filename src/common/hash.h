@@ -23,8 +23,7 @@ inline std::uint64_t mixBits(std::uint64_t x) {
 // Hash of three 32-bit words (a point's coordinates or cell numbers): one
 // multiply per word and one mixing step, cheap enough for every corner. The
 // high bits are the well-mixed ones: tables index with them.
-inline std::uint64_t hashTriple(std::uint32_t a, std::uint32_t b, std::uint32_t c,
-                                std::uint64_t seed) {
+inline std::uint64_t hashTriple(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint64_t seed) {
     std::uint64_t h = (std::uint64_t{a} * 0x9E3779B97F4A7C15ull) ^
                       (std::uint64_t{b} * 0xC2B2AE3D27D4EB4Full) ^
                       (std::uint64_t{c} * 0x165667B19E3779F9ull) ^ seed;
@@ -34,8 +33,8 @@ inline std::uint64_t hashTriple(std::uint32_t a, std::uint32_t b, std::uint32_t 
 
 // A seed for one table, from the time and the address of data of the caller.
 inline std::uint64_t perCallHashSeed(const void* callData) {
-    const auto ticks = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto ticks =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(callData));
     return mixBits(ticks ^ mixBits(address + 0x9E3779B97F4A7C15ull));
 }

@@ -130,8 +130,7 @@ inline std::int32_t fineAxisKey(float x) {
 // Coarse cells that the box of a stored coordinate touches on one axis.
 inline AxisRange coarseAxisRange(float x) {
     if (isLarge(x)) return {largeKey(x), largeKey(x)};
-    return {floorToInt((double(x) - Reach) * CoarseScale),
-            floorToInt((double(x) + Reach) * CoarseScale)};
+    return {floorToInt((double(x) - Reach) * CoarseScale), floorToInt((double(x) + Reach) * CoarseScale)};
 }
 
 // Fine cells inside coarse cell `coarse` that the box of x touches.
@@ -147,8 +146,8 @@ inline AxisRange fineAxisRange(float x, std::int32_t coarse) {
 // `seed` changes from call to call, so that no file can be made whose cells
 // all collide (see common/hash.h).
 inline std::uint64_t hashKey(const CellKey& key, std::uint64_t seed) {
-    return hashTriple(std::uint32_t(key.axis[0]), std::uint32_t(key.axis[1]),
-                      std::uint32_t(key.axis[2]), seed);
+    return hashTriple(std::uint32_t(key.axis[0]), std::uint32_t(key.axis[1]), std::uint32_t(key.axis[2]),
+                      seed);
 }
 
 // Open addressing with linear probing over a power-of-two table of entries
@@ -244,17 +243,14 @@ private:
     }
 
     // The slot of the cell `key`, or NoSlot.
-    std::int32_t slotOf(const CellKey& key) const {
-        return entries_[find(key, hashKey(key, seed_))].slot;
-    }
+    std::int32_t slotOf(const CellKey& key) const { return entries_[find(key, hashKey(key, seed_))].slot; }
 
     void addToCoarseCell(const CellKey& key, std::int32_t vertex) {
         const std::size_t i = addToCell(key, vertex);
         const Slot& slot = slots_[i];
         if (slot.vertex == DenseCell) {
             addToFineCells(key, vertex);
-        } else if (slot.block != NoBlock &&
-                   pool_[blockStart(slot.block)].vertex >= DenseCellLimit) {
+        } else if (slot.block != NoBlock && pool_[blockStart(slot.block)].vertex >= DenseCellLimit) {
             makeDense(i);
         }
     }
@@ -280,8 +276,7 @@ private:
         scratch_.push_back(slots_[i].vertex);
         const std::size_t start = blockStart(slots_[i].block);
         const std::int32_t count = pool_[start].vertex;
-        for (std::int32_t k = 1; k <= count; ++k)
-            scratch_.push_back(pool_[start + std::size_t(k)].vertex);
+        for (std::int32_t k = 1; k <= count; ++k) scratch_.push_back(pool_[start + std::size_t(k)].vertex);
         releaseBlock(start, blockSize(count));
         slots_[i].vertex = DenseCell;
         slots_[i].block = NoBlock;

@@ -44,7 +44,8 @@ bool samePoint(const float* a, const float* b) { return (a[0] == b[0]) & (a[1] =
 // face its parent. Union by size with path halving.
 class FaceSets {
 public:
-    explicit FaceSets(std::int32_t count) : parent_(allocateArray<std::int32_t>(static_cast<std::size_t>(count))) {
+    explicit FaceSets(std::int32_t count)
+        : parent_(allocateArray<std::int32_t>(static_cast<std::size_t>(count))) {
         std::fill_n(parent_.get(), count, -1);
     }
     std::int32_t find(std::int32_t x) {
@@ -139,16 +140,19 @@ std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std:
             }
             const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
             const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
-            const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+            const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
+                                 u[0] * w[1] - u[1] * w[0]};
             const double squares = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
             const float* normal = normals + 3 * k;
-            if (squares == 0 || !(std::isfinite(normal[0]) && std::isfinite(normal[1]) && std::isfinite(normal[2]))) {
+            if (squares == 0 ||
+                !(std::isfinite(normal[0]) && std::isfinite(normal[1]) && std::isfinite(normal[2]))) {
                 ++report.degenerateFacets;
                 continue;
             }
             twiceArea += std::sqrt(squares);
             // Relative to vertex 0.
-            sixVolume += (p[0][0] - vertices[0]) * n[0] + (p[0][1] - vertices[1]) * n[1] + (p[0][2] - vertices[2]) * n[2];
+            sixVolume += (p[0][0] - vertices[0]) * n[0] + (p[0][1] - vertices[1]) * n[1] +
+                         (p[0][2] - vertices[2]) * n[2];
         }
     }
     report.area = twiceArea / 2;
@@ -175,7 +179,8 @@ MeshReport reportMesh(const Mesh& mesh) {
     Array<unsigned char> hasEdges = allocateArray<unsigned char>(faceTotal);
     Array<std::int32_t> bucketEnd = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));
     std::fill_n(bucketEnd.get(), vertexCount, 0);
-    const std::int32_t slotCount = measureFaces(vertices, faces, faceCount, report, hasEdges.get(), bucketEnd.get());
+    const std::int32_t slotCount =
+        measureFaces(vertices, faces, faceCount, report, hasEdges.get(), bucketEnd.get());
     for (std::int32_t v = 1; v < vertexCount; ++v) bucketEnd[v] += bucketEnd[v - 1];
     Array<BucketEntry> entries = allocateArray<BucketEntry>(static_cast<std::size_t>(slotCount));
     for (std::int32_t f = 0; f < faceCount; ++f) {

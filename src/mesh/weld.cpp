@@ -33,9 +33,7 @@ inline void prefetch(const void* p) {
 #endif
 }
 
-bool isFinite(const float* p) {
-    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-}
+bool isFinite(const float* p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
 
 }  // namespace
 

@@ -169,10 +169,10 @@ private:
     bool writeInPlace(int existing);
 
     int fd_ = -1;
-    int folder_ = -1;        // the folder of the temporary file and the target
-    std::string target_;     // the target's name in that folder
-    std::string temporary_;  // the temporary file's name there; empty when in place
-    std::string acl_;        // the POSIX ACL the new file gets at commit, if any
+    int folder_ = -1;           // the folder of the temporary file and the target
+    std::string target_;        // the target's name in that folder
+    std::string temporary_;     // the temporary file's name there; empty when in place
+    std::string acl_;           // the POSIX ACL the new file gets at commit, if any
     unsigned modeBits_ = 0600;  // the permission bits the new file gets at commit
 #endif
     Mode mode_ = Mode::Text;

@@ -116,12 +116,14 @@ int openFolder(const std::string& folder) {
 // owner only. Returns the descriptor, or -1 with errno set and `name` empty.
 int createTemporary(int folder, const std::string& base, std::string& name) {
     int fd = -1;
-    makeTemporary<char>("", base, static_cast<std::uint64_t>(::getpid()), name, [&](const std::string& candidate) {
-        do {
-            fd = ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        } while (fd < 0 && errno == EINTR);
-        return fd >= 0 ? Attempt::Made : errno == EEXIST ? Attempt::NameTaken : Attempt::Failed;
-    });
+    makeTemporary<char>(
+        "", base, static_cast<std::uint64_t>(::getpid()), name, [&](const std::string& candidate) {
+            do {
+                fd = ::openat(folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              0600);
+            } while (fd < 0 && errno == EINTR);
+            return fd >= 0 ? Attempt::Made : errno == EEXIST ? Attempt::NameTaken : Attempt::Failed;
+        });
     return fd;
 }
 
@@ -180,7 +182,8 @@ std::string aclOfNewFile(std::string acl) {
     for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) hasMask = hasMask || tag(entry) == Mask;
     for (std::size_t entry = 4; entry + 8 <= acl.size(); entry += 8) {
         const unsigned t = tag(entry);
-        if (t == Owner || t == Others || t == (hasMask ? Mask : Group)) acl[entry + 2] = static_cast<char>(acl[entry + 2] & ~1);
+        if (t == Owner || t == Others || t == (hasMask ? Mask : Group))
+            acl[entry + 2] = static_cast<char>(acl[entry + 2] & ~1);
     }
     return acl;
 }
@@ -367,7 +370,8 @@ bool OutputFile::replaceBeside(int existing, const std::string& name) {
     // user's (which a sticky folder would not let us replace anyway), is
     // written in place instead.
     const bool ownerKept = ::fchown(fd_, info.st_uid, info.st_gid) == 0 ||
-                           ::fchown(fd_, info.st_uid, static_cast<gid_t>(-1)) == 0 || info.st_uid == ::geteuid();
+                           ::fchown(fd_, info.st_uid, static_cast<gid_t>(-1)) == 0 ||
+                           info.st_uid == ::geteuid();
     errno = 0;
     const bool aclRead = readAttribute(existing, AccessAcl, acl_) || errno == 0;
     if (!ownerKept || !aclRead || !copyUserAttributes(existing, fd_)) {

@@ -4,7 +4,7 @@
 // Ctrl+C and the console's other stop events. Kept apart from the files code
 // so that the library links none of it.
 #ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
+#  define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 #include <shellapi.h>
@@ -55,8 +55,8 @@ void writeError(std::string_view text) {
     DWORD mode = 0;
     if (console != nullptr && console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
         const int size = static_cast<int>(text.size());
-        std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
-                          L'\0');
+        std::wstring wide(
+            static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
         DWORD written = 0;
         WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);

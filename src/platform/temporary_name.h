@@ -26,9 +26,10 @@ enum class Attempt { Made, NameTaken, Failed };
 // taken. False with `name` empty when no file was made: it must never name
 // a file that this call did not make.
 template <class Char, class Create>
-bool makeTemporary(std::basic_string_view<Char> folder, std::basic_string_view<Char> base, std::uint64_t processId,
-                   std::basic_string<Char>& name, Create create) {
-    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+bool makeTemporary(std::basic_string_view<Char> folder, std::basic_string_view<Char> base,
+                   std::uint64_t processId, std::basic_string<Char>& name, Create create) {
+    const auto ticks =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::uint64_t bits = mixBits(ticks ^ reinterpret_cast<std::uintptr_t>(&name) ^ (processId << 32));
     constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -4,10 +4,10 @@
 // replaces its target with MoveFileExW once complete. (A symbolic link as
 // output is replaced by the new file here; reparse points are not followed.)
 #ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
+#  define WIN32_LEAN_AND_MEAN
 #endif
 #ifndef NOMINMAX
-#define NOMINMAX
+#  define NOMINMAX
 #endif
 #include <windows.h>
 #include <aclapi.h>
@@ -71,12 +71,12 @@ std::string reasonOf(DWORD error) {
     char text[512];
     DWORD length = 0;
     for (const DWORD language : {DWORD(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), DWORD(0)}) {
-        length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, language, text, sizeof text, nullptr);
+        length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                language, text, sizeof text, nullptr);
         if (length > 0) break;
     }
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                          text[length - 1] == '.' || text[length - 1] == ' ')) {
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.' ||
+                          text[length - 1] == ' ')) {
         --length;
     }
     if (length == 0) return "error " + std::to_string(error);
@@ -103,7 +103,8 @@ bool writeAll(HANDLE handle, const char* data, std::size_t n) {
 // so that it never collides with another call. On failure `name` is empty
 // and the last error says why. `security`, when given, is the access the
 // file gets from its creation on.
-HANDLE createTemporary(std::wstring_view target, std::wstring& name, SECURITY_ATTRIBUTES* security = nullptr) {
+HANDLE createTemporary(std::wstring_view target, std::wstring& name,
+                       SECURITY_ATTRIBUTES* security = nullptr) {
     const std::size_t slash = target.find_last_of(PathSeparators);
     const std::size_t base = slash == std::wstring_view::npos ? 0 : slash + 1;
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -111,7 +112,7 @@ HANDLE createTemporary(std::wstring_view target, std::wstring& name, SECURITY_AT
                   [&](const std::wstring& candidate) {
                       handle = CreateFileW(candidate.c_str(), GENERIC_WRITE, ShareAll, security, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL, nullptr);
-                      return handle != INVALID_HANDLE_VALUE             ? Attempt::Made
+                      return handle != INVALID_HANDLE_VALUE        ? Attempt::Made
                              : GetLastError() == ERROR_FILE_EXISTS ? Attempt::NameTaken
                                                                    : Attempt::Failed;
                   });
@@ -142,9 +143,8 @@ bool InputFile::open(std::wstring_view path) {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(handle) == FILE_TYPE_DISK &&
-        (!GetFileInformationByHandle(handle, &info) ||
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+    if (GetFileType(handle) == FILE_TYPE_DISK && (!GetFileInformationByHandle(handle, &info) ||
+                                                  (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
         error_ = reasonOf(ERROR_DIRECTORY);
         CloseHandle(handle);
         return false;
@@ -274,8 +274,8 @@ bool OutputFile::write(const char* data, std::size_t n) {
         const char* in = data;
         const char* const end = data + take;
         while (in < end) {
-            const auto* lineFeed = static_cast<const char*>(
-                std::memchr(in, '\n', static_cast<std::size_t>(end - in)));
+            const auto* lineFeed =
+                static_cast<const char*>(std::memchr(in, '\n', static_cast<std::size_t>(end - in)));
             const char* const stop = lineFeed ? lineFeed : end;
             std::memcpy(out, in, static_cast<std::size_t>(stop - in));
             out += stop - in;

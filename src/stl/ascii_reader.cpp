@@ -74,8 +74,8 @@ double parseNanTail(const char* p, const char* last) {
     std::uint64_t bits = 0x7ff8000000000000u;
     if (p < last && *p == '(') {
         const char* sequence = ++p;
-        while (p < last && (isDigit(*p) || (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') ||
-                            *p == '_')) {
+        while (p < last &&
+               (isDigit(*p) || (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || *p == '_')) {
             ++p;
         }
         std::uint64_t payload = 0;
@@ -122,10 +122,12 @@ constexpr std::uint64_t EveryByte = 0x0101010101010101u;
 std::uint64_t eightDigitValue(std::uint64_t digits) {
     digits = digits * 10 + (digits >> 8);  // two-digit values in bytes 0, 2, 4, 6
     return (((digits & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-            (((digits >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >> 32;
+            (((digits >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
+           32;
 }
 
-constexpr std::uint64_t PowersOfTenInteger[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+constexpr std::uint64_t PowersOfTenInteger[] = {1,      10,      100,      1000,     10000,
+                                                100000, 1000000, 10000000, 100000000};
 
 // Appends the run of digits at `p` to `mantissa` and moves `p` past it.
 // Returns how many digits it had, or -1 once the mantissa would pass 10^18:
@@ -138,7 +140,8 @@ std::ptrdiff_t appendDigits(const char*& p, const char* last, std::uint64_t& man
         std::memcpy(&bytes, p, 8);
         // The high bit of each byte that is not a digit; the bytes before
         // the first such byte are digits, so nothing carries into it.
-        const std::uint64_t other = ((bytes + EveryByte * 0x46) | (bytes - EveryByte * 0x30)) & (EveryByte * 0x80);
+        const std::uint64_t other =
+            ((bytes + EveryByte * 0x46) | (bytes - EveryByte * 0x30)) & (EveryByte * 0x80);
         const int run = other == 0 ? 8 : std::countr_zero(other) / 8;
         if (run == 0) return p - first;
         if (mantissa >= 10'000'000'000u) return -1;
@@ -314,7 +317,6 @@ AsciiStatus parseAsciiLines(const char* data, std::size_t size, bool final, StlP
         line = feed + 1;
     }
 }
-
 
 bool parseAsciiStl(const char* data, std::size_t size, StlPointList& corners) {
     corners.reserve(corners.size() + 3 * (size / AsciiBytesPerCorner));

@@ -122,8 +122,8 @@ bool parseStlFile(platform::InputFile& input, const StlHead& head, StlPointList&
     if (head.format == StlFormat::Binary) {
         const std::uint32_t count = loadLittleEndian32(unsignedBytes(head) + 80);
         if (head.wholeFile) {
-            appendBinaryFacets(unsignedBytes(head) + BinaryHeaderSize, head.size - BinaryHeaderSize,
-                               count, corners);
+            appendBinaryFacets(unsignedBytes(head) + BinaryHeaderSize, head.size - BinaryHeaderSize, count,
+                               corners);
         } else {
             readBinaryStl(input, count, corners);
         }

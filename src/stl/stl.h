@@ -73,9 +73,9 @@ float parseStlNumber(const char* first, const char* last);
 // size is only known at its end, all of its bytes.
 struct StlHead {
     std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;          // bytes read
-    std::uint64_t fileSize = 0;    // the file's size (for a pipe: `size`)
-    bool wholeFile = false;        // `bytes` holds the whole input
+    std::size_t size = 0;        // bytes read
+    std::uint64_t fileSize = 0;  // the file's size (for a pipe: `size`)
+    bool wholeFile = false;      // `bytes` holds the whole input
     StlFormat format = StlFormat::NotStl;
 };
 

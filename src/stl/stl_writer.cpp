@@ -171,7 +171,8 @@ bool writeStl(platform::OutputFile& output, StlFormat format, const Mesh& mesh) 
         const std::int32_t* block = mesh.faces.get() + 3 * static_cast<std::size_t>(first);
         computeFaceNormals(mesh.vertices.get(), block, count, normals.data());
         expandFacets(mesh.vertices.get(), block, count, corners.data());
-        if (!writer.writeFacets(corners.data(), normals.data(), static_cast<std::size_t>(count))) return false;
+        if (!writer.writeFacets(corners.data(), normals.data(), static_cast<std::size_t>(count)))
+            return false;
     }
     return writer.finish();
 }

@@ -44,8 +44,7 @@ std::int32_t assignPairedMidpoints(const std::int32_t* partnerOf, std::int32_t f
 
 // The SlotPartners of the mesh that subdivideOnce makes from a mesh with
 // SlotPartners `partnerOf` (12 * faceCount entries at `refinedPartnerOf`).
-void refinePartners(const std::int32_t* partnerOf, std::int32_t faceCount,
-                    std::int32_t* refinedPartnerOf);
+void refinePartners(const std::int32_t* partnerOf, std::int32_t faceCount, std::int32_t* refinedPartnerOf);
 
 // Splits every face of `mesh` into four through its edge midpoints and
 // replaces `mesh` by the refined mesh. Throws std::length_error("mesh too

@@ -57,8 +57,7 @@ std::int32_t assignPairedMidpoints(const std::int32_t* partnerOf, std::int32_t f
     return nextIndex - firstNewIndex;
 }
 
-void refinePartners(const std::int32_t* partnerOf, std::int32_t faceCount,
-                    std::int32_t* refinedPartnerOf) {
+void refinePartners(const std::int32_t* partnerOf, std::int32_t faceCount, std::int32_t* refinedPartnerOf) {
     for (std::int32_t s = 0; s < 3 * faceCount; ++s) {
         const std::int32_t t = partnerOf[s];
         refinedPartnerOf[firstHalf(s)] = secondHalf(t);

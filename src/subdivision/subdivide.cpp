@@ -20,10 +20,12 @@ void subdivideOnce(Mesh& mesh, SlotPartners& partners, bool keepPartners) {
     Array<std::int32_t> edgeMidpointTable = allocateArray<std::int32_t>(slotCount);
     std::int32_t midpointCount = 0;
     if (partners) {
-        midpointCount = assignPairedMidpoints(partners.get(), faceCount, vertexCount, edgeMidpointTable.get());
+        midpointCount =
+            assignPairedMidpoints(partners.get(), faceCount, vertexCount, edgeMidpointTable.get());
     } else {
         if (keepPartners) partners = allocateArray<std::int32_t>(slotCount);
-        midpointCount = assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get(), partners.get());
+        midpointCount =
+            assignEdgeMidpoints(faces, faceCount, vertexCount, edgeMidpointTable.get(), partners.get());
         if (partners && !partnersCarryOver(faces, faceCount, partners.get())) partners.reset();
     }
     const std::int64_t newVertexCount = static_cast<std::int64_t>(vertexCount) + midpointCount;
@@ -42,7 +44,8 @@ void subdivideOnce(Mesh& mesh, SlotPartners& partners, bool keepPartners) {
     // introduces index k is the first slot, in order, that holds k.
     Array<float> refinedVertices = allocateArray<float>(3 * static_cast<std::size_t>(newVertexCount));
     if (vertexCount > 0) {
-        std::memcpy(refinedVertices.get(), vertices, 3 * static_cast<std::size_t>(vertexCount) * sizeof(float));
+        std::memcpy(refinedVertices.get(), vertices,
+                    3 * static_cast<std::size_t>(vertexCount) * sizeof(float));
     }
     std::int32_t made = vertexCount;
     for (std::int32_t s = 0; s < slotCount; ++s) {
@@ -60,7 +63,8 @@ void subdivideOnce(Mesh& mesh, SlotPartners& partners, bool keepPartners) {
 
     // Each face becomes its three corner children and the middle child, in
     // place of the parent, all with the parent's orientation.
-    Array<std::int32_t> refinedFaces = allocateArray<std::int32_t>(3 * static_cast<std::size_t>(newFaceCount));
+    Array<std::int32_t> refinedFaces =
+        allocateArray<std::int32_t>(3 * static_cast<std::size_t>(newFaceCount));
     std::int32_t* out = refinedFaces.get();
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const std::int32_t a = faces[3 * f], b = faces[3 * f + 1], c = faces[3 * f + 2];
@@ -71,8 +75,8 @@ void subdivideOnce(Mesh& mesh, SlotPartners& partners, bool keepPartners) {
         std::memcpy(out + 12 * static_cast<std::size_t>(f), children, sizeof children);
     }
 
-    mesh = Mesh{std::move(refinedVertices), std::move(refinedFaces), static_cast<std::int32_t>(newVertexCount),
-                static_cast<std::int32_t>(newFaceCount)};
+    mesh = Mesh{std::move(refinedVertices), std::move(refinedFaces),
+                static_cast<std::int32_t>(newVertexCount), static_cast<std::int32_t>(newFaceCount)};
 }
 
 std::int32_t subdivideMesh(Mesh& mesh, std::int32_t iterations) {

@@ -12,10 +12,14 @@ namespace testing_support {
 class TempDir {
 public:
     TempDir();
-    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
 private:
     std::filesystem::path path_;
 };

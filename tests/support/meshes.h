@@ -41,7 +41,9 @@ inline std::vector<std::uint32_t> bitsOf(const float* values, std::size_t count)
     return bits;
 }
 template <class Floats>
-inline std::vector<std::uint32_t> bitsOf(const Floats& v) { return bitsOf(v.data(), v.size()); }
+inline std::vector<std::uint32_t> bitsOf(const Floats& v) {
+    return bitsOf(v.data(), v.size());
+}
 inline std::vector<std::uint32_t> bitsOf(const Mesh& mesh) { return bitsOf(verticesOf(mesh)); }
 
 }  // namespace testing_support

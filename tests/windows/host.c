@@ -29,7 +29,8 @@ static int armed;
 static BOOL WINAPI failingClose(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info;
     const int fail = armed && GetFileInformationByHandle(handle, &info) &&
-                     info.nFileIndexLow == output.nFileIndexLow && info.nFileIndexHigh == output.nFileIndexHigh;
+                     info.nFileIndexLow == output.nFileIndexLow &&
+                     info.nFileIndexHigh == output.nFileIndexHigh;
     const BOOL closed = realClose(handle);
     if (!fail) return closed;
     armed = 0;
