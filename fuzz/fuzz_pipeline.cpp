@@ -285,7 +285,7 @@ void checkWholeCall(const Run& run, const std::vector<std::uint8_t>& stl, bool b
                            .iterations = run.iterations,
                            .heightThreshold = run.threshold,
                            .format = binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii,
-                           .printProgress = false});
+                           .progress = stlrefine::Console::Target::None});
     FUZZ_CHECK(report.outcome == stlrefine::RefineOutcome::Written && report.result() == 1);
     FUZZ_CHECK(report.inputFormat == run.format);
     FUZZ_CHECK(report.cornersRead == std::int64_t(run.corners.size() / 3));

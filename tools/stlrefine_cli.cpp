@@ -348,7 +348,8 @@ int run(const std::vector<Argument>& args) {
     request.iterations = options.iterations;
     request.heightThreshold = options.maxHeight;
     request.format = options.binary ? stlrefine::StlFormat::Binary : stlrefine::StlFormat::Ascii;
-    request.printProgress = !options.quiet;
+    request.progress =
+        options.quiet ? stlrefine::Console::Target::None : stlrefine::Console::Target::StandardOutput;
     // A signal while the output is written removes its temporary file (or
     // empties an output written in place) before the process ends.
     static stlrefine::platform::PendingOutput pending;

@@ -9,14 +9,19 @@
 namespace stlrefine {
 
 void Console::line(std::string_view text) const {
-    if (!enabled_) return;
-    // One write per line keeps lines whole when several calls share stdout.
+    if (target_ == Target::None) return;
+    if (target_ == Target::Transcript) {
+        transcript_->append(text).push_back('\n');
+        return;
+    }
+    // One write per line keeps lines whole when several calls share a stream.
     std::string whole;
     whole.reserve(text.size() + 1);
     whole.append(text);
     whole.push_back('\n');
-    std::cout.write(whole.data(), static_cast<std::streamsize>(whole.size()));
-    std::cout.flush();
+    std::ostream& stream = target_ == Target::StandardOutput ? std::cout : std::cerr;
+    stream.write(whole.data(), static_cast<std::streamsize>(whole.size()));
+    stream.flush();
 }
 
 void Console::line(std::string_view label, std::int32_t value) const {

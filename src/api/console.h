@@ -1,4 +1,6 @@
-// Progress lines on the process's standard output.
+// Progress lines: on the process's standard output (as the exported
+// functions print them), on standard error, or into a string that the caller
+// prints later as a whole.
 //
 // Every line is written as its text and a line feed, then flushed, so lines
 // appear at once and in order even when the host buffers its own output.
@@ -7,14 +9,19 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace stlrefine {
 
 class Console {
 public:
-    // A quiet console prints nothing (the command line's --quiet).
-    explicit Console(bool enabled) : enabled_(enabled) {}
+    enum class Target { StandardOutput, StandardError, Transcript, None };
+
+    // `transcript` receives the lines of a Transcript console.
+    explicit Console(Target target, std::string* transcript = nullptr)
+        : target_(transcript == nullptr && target == Target::Transcript ? Target::None : target),
+          transcript_(transcript) {}
 
     void line(std::string_view text) const;
     // The label directly followed by the number in decimal.
@@ -23,7 +30,8 @@ public:
     void line(std::string_view label, float value, std::string_view tail) const;
 
 private:
-    bool enabled_;
+    Target target_;
+    std::string* transcript_;
 };
 
 }  // namespace stlrefine

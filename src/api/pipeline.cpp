@@ -63,7 +63,9 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
     console.line("subdivision sorting success!");
     console.line("total points before: ", mesh.vertexCount);
     console.line("total face before: ", mesh.faceCount);
+    report.verticesIn = mesh.vertexCount;
     report.facetsIn = mesh.faceCount;
+    if (request.reportMeshes) report.inputMesh = reportMesh(mesh);
 
     console.line("start doing subdivision...");
     std::vector<float> heights;
@@ -79,7 +81,9 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
     console.line("doing subdivision success!");
     console.line("total points after: ", mesh.vertexCount);
     console.line("total face after: ", mesh.faceCount);
+    report.verticesOut = mesh.vertexCount;
     report.facetsOut = mesh.faceCount;
+    if (request.reportMeshes) report.refinedMesh = reportMesh(mesh);
 
     console.line("start output ascii stl file...");
     const platform::OutputFile::Mode mode = request.format == StlFormat::Ascii
@@ -113,7 +117,7 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
 
 RefineReport refine(const RefineRequest& request) noexcept {
     RefineReport report;
-    const Console console(request.printProgress);
+    const Console console(request.progress, request.transcript);
     try {
         run(request, console, report);
         return report;

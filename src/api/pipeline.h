@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "api/console.h"
+#include "mesh/mesh_report.h"
 #include "platform/platform.h"
 #include "stl/stl.h"
 
@@ -17,9 +19,12 @@ struct RefineRequest {
     std::wstring_view inputPath;
     std::wstring_view outputPath;
     std::int32_t iterations = 1;
-    std::optional<float> heightThreshold;        // the height-limited refinement when set
-    StlFormat format = StlFormat::Ascii;         // the exported functions write ASCII
-    bool printProgress = true;                   // the progress lines on standard output
+    std::optional<float> heightThreshold;  // the height-limited refinement when set
+    StlFormat format = StlFormat::Ascii;   // the exported functions write ASCII
+    // Where the progress lines go: standard output for the exported functions.
+    Console::Target progress = Console::Target::StandardOutput;
+    std::string* transcript = nullptr;           // receives them for Console::Target::Transcript
+    bool reportMeshes = false;                   // fill inputMesh and refinedMesh of the report
     platform::PendingOutput* pending = nullptr;  // kept up to date for a signal handler
 };
 
@@ -38,11 +43,14 @@ struct RefineReport {
     std::string reason;  // why, when the outcome is not Written (the system's words)
     StlFormat inputFormat = StlFormat::NotStl;
     std::int64_t cornersRead = 0;  // corners the parser found
+    std::int32_t verticesIn = 0;   // vertices of the welded mesh
     std::int32_t facetsIn = 0;     // faces of the welded mesh
+    std::int32_t verticesOut = 0;  // vertices of the refined mesh
     std::int32_t facetsOut = 0;    // faces written
     std::int32_t iterationsRun = 0;
     bool stoppedAtVertexLimit = false;  // an iteration was refused: over IterationVertexLimit
     bool stoppedByHeight = false;       // a height test found no triangle taller than the threshold
+    std::optional<MeshReport> inputMesh, refinedMesh;  // when asked for (reportMeshes)
 
     // The exported functions' result: 1 when the input opened and nothing
     // failed after (the output may still have been impossible to open).
