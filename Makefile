@@ -28,7 +28,7 @@ proof: build
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
-	$(MAKE) test BUILD=build-asan \
+	LSAN_OPTIONS='suppressions="$(CURDIR)/tests/sanitizers/lsan.supp"' $(MAKE) test BUILD=build-asan \
 	  CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DSTLREFINE_BUILD_BENCH=OFF -DSTLREFINE_SANITIZE=address,undefined $(CMAKE_FLAGS)"
 
 # libstlrefine0, libstlrefine-dev, stlrefine and python3-stlrefine, built by
