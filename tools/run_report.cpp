@@ -34,7 +34,8 @@ std::string floatText(float value) {
 // A double with six significant digits, as "%g" writes it in the C locale.
 std::string doubleText(double value) {
     char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6).ptr);
+    return std::string(text,
+                       std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6).ptr);
 }
 
 // The shortest text that reads back as the same value; null when it is not
@@ -167,8 +168,8 @@ std::string meshText(const char* label, const MeshReport& m) {
                        ", " + count(m.facets, "facet", "facets") + ", " + count(m.edges, "edge", "edges") +
                        " (" + std::to_string(m.boundaryEdges) + " boundary, " +
                        std::to_string(m.nonManifoldEdges) + " non-manifold), " +
-                       std::to_string(m.degenerateFacets) + " degenerate, " + count(m.parts, "part", "parts") +
-                       "\n";
+                       std::to_string(m.degenerateFacets) + " degenerate, " +
+                       count(m.parts, "part", "parts") + "\n";
     text += "stlrefine:   box " + pointText(m.boxMin) + " to " + pointText(m.boxMax) + "\n";
     text += "stlrefine:   area " + doubleText(m.area) + ", volume " + doubleText(m.volume);
     if (m.closed) {
@@ -176,7 +177,8 @@ std::string meshText(const char* label, const MeshReport& m) {
     } else {
         text += " (not closed";
         if (m.boundaryEdges == 0 && m.nonManifoldEdges == 0 && m.flippedEdges > 0) {
-            text += ": " + count(m.flippedEdges, "edge joins facets", "edges join facets") + " of opposite sides";
+            text +=
+                ": " + count(m.flippedEdges, "edge joins facets", "edges join facets") + " of opposite sides";
         }
         text += "; the volume means little)\n";
     }
