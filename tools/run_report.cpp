@@ -165,24 +165,16 @@ std::string pointText(const float (&p)[3]) { return point(p, floatText, "(", ", 
 // Three lines for one mesh.
 std::string meshText(const char* label, const MeshReport& m) {
     std::string text = "stlrefine: " + std::string(label) + ": " + count(m.vertices, "vertex", "vertices") +
-                       ", " + count(m.facets, "facet", "facets") + ", " + count(m.edges, "edge", "edges") +
-                       " (" + std::to_string(m.boundaryEdges) + " boundary, " +
-                       std::to_string(m.nonManifoldEdges) + " non-manifold), " +
-                       std::to_string(m.degenerateFacets) + " degenerate, " +
-                       count(m.parts, "part", "parts") + "\n";
+                       ", " + count(m.facets, "facet", "facets") + " (" + std::to_string(m.degenerateFacets) +
+                       " degenerate), " + count(m.edges, "edge", "edges") + " (" +
+                       std::to_string(m.boundaryEdges) + " boundary, " + std::to_string(m.nonManifoldEdges) +
+                       " non-manifold), " + count(m.parts, "part", "parts") + "\n";
     text += "stlrefine:   box " + pointText(m.boxMin) + " to " + pointText(m.boxMax) + "\n";
     text += "stlrefine:   area " + doubleText(m.area) + ", volume " + doubleText(m.volume);
-    if (m.closed) {
-        text += " (closed)\n";
-    } else {
-        text += " (not closed";
-        if (m.boundaryEdges == 0 && m.nonManifoldEdges == 0 && m.flippedEdges > 0) {
-            text +=
-                ": " + count(m.flippedEdges, "edge joins facets", "edges join facets") + " of opposite sides";
-        }
-        text += "; the volume means little)\n";
-    }
-    return text;
+    if (m.closed) return text + " (closed)\n";
+    text += " (not closed";
+    if (m.flippedEdges > 0) text += ", " + std::to_string(m.flippedEdges) + " inconsistently oriented edges";
+    return text + "; the volume means little)\n";
 }
 
 }  // namespace
