@@ -34,10 +34,22 @@ inline constexpr double WeldTolerance = 1e-6;
 // `cornerCount` is at most MaxMeshCount.
 Mesh weldVertices(const float* corners, std::int32_t cornerCount);
 
+// The cross product of (P1 - P0) and (P2 - P0) into `out`, in single
+// precision, each operation rounded as written.
+inline void faceCross(const float* p0, const float* p1, const float* p2, float* out) {
+    const float e1x = p1[0] - p0[0], e1y = p1[1] - p0[1], e1z = p1[2] - p0[2];
+    const float e2x = p2[0] - p0[0], e2y = p2[1] - p0[1], e2z = p2[2] - p0[2];
+    out[0] = e1y * e2z - e1z * e2y;
+    out[1] = e1z * e2x - e1x * e2z;
+    out[2] = e1x * e2y - e1y * e2x;
+}
+
+// The squared length of `v`, in single precision.
+inline float squaredLength(const float* v) { return (v[0] * v[0] + v[1] * v[1]) + v[2] * v[2]; }
+
 // Unit normal of each of `faceCount` faces into `normals` (three floats per
-// face): the cross product of (P1 - P0) and (P2 - P0) divided by its length,
-// all in single precision, with no guard against zero length (a degenerate
-// face gets NaN).
+// face): faceCross divided by its length, all in single precision, with no
+// guard against zero length (a degenerate face gets NaN).
 void computeFaceNormals(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
                         float* normals);
 

@@ -4,9 +4,11 @@
 // Edges. Vertex indices are dense, so the edge slots (three per face) are
 // bucketed by the lower vertex of their edge with a counting sort, and inside
 // a bucket the higher vertex tells the edges apart through a table indexed by
-// vertex that is stamped with the bucket's vertex (and so needs no clearing).
-// That is linear whatever the mesh looks like, needs no hash seed, and gives
-// the number of facets on every edge and the directions they run in.
+// vertex, which each bucket resets behind itself. That is linear whatever the
+// mesh looks like, needs no hash seed, and gives the number of facets on every
+// edge and the directions they run in. The arrays are few and small (4 bytes
+// a slot, 4 a vertex, 5 a face): on a fresh process their pages cost as much
+// as the work.
 //
 // Collapsed facets: a facet two of whose corners are the same vertex, or lie
 // at the same point, is a segment or a point. Its "edges" would be a vertex
@@ -29,6 +31,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "common/arrays.h"
 #include "mesh/mesh.h"
@@ -70,23 +73,13 @@ private:
     Array<std::int32_t> parent_;
 };
 
-// A slot in the bucket of its edge's lower vertex.
-struct BucketEntry {
-    std::int32_t upper;  // the edge's higher vertex
-    std::int32_t face;   // twice the face, plus one when the slot runs from the lower vertex
-};
-
-// What the current bucket knows about the edge to one higher vertex.
-struct EdgeTally {
-    std::int32_t bucket;     // lower vertex of the edge last seen, -1: none
+// The slots of one edge among those of the current bucket.
+struct EdgeGroup {
+    std::int32_t upper;      // the edge's higher vertex
     std::int32_t facets;     // facets on the edge
     std::int32_t fromLower;  // of them, those that run from the lower vertex
     std::int32_t face;       // the first of them
 };
-
-// Normals are computed this many faces at a time, into a buffer that stays
-// in the cache.
-constexpr std::int32_t FacesPerBlock = 256;
 
 // What `hasEdges` holds for a facet: 0 collapsed, 1 has edges, OpenEdge has
 // an edge of its own.
@@ -108,6 +101,16 @@ void measureBox(const float* vertices, std::int32_t vertexCount, MeshReport& rep
     }
 }
 
+// Whether computeFaceNormals gives a finite normal to a face whose
+// faceCross is `c`, without its square root and divisions: dividing finite
+// components by the length keeps them finite whenever the squared length is
+// above zero (one that overflows makes them zero), while a zero squared
+// length (0/0, or x/0 after underflow), an infinite component (inf/inf) or a
+// NaN gives a component that is not finite.
+bool hasFiniteNormal(const float* c) {
+    return std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) && squaredLength(c) > 0;
+}
+
 // Area, volume and degenerate facets; marks the collapsed facets (0 in
 // `hasEdges`) and counts the slots of the others into the bucket of their
 // lower vertex (`bucketSize`, zeroed by the caller). Returns the number of
@@ -117,43 +120,37 @@ std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std:
     double twiceArea = 0;
     double sixVolume = 0;
     std::int32_t slotCount = 0;
-    float normals[3 * FacesPerBlock];
-    for (std::int32_t first = 0; first < faceCount; first += FacesPerBlock) {
-        const std::int32_t count = std::min(FacesPerBlock, faceCount - first);
-        computeFaceNormals(vertices, faces + 3 * static_cast<std::size_t>(first), count, normals);
-        for (std::int32_t k = 0; k < count; ++k) {
-            const std::int32_t* face = faces + 3 * static_cast<std::size_t>(first + k);
-            const float* q[3];
-            double p[3][3];
-            for (int c = 0; c < 3; ++c) {
-                q[c] = vertices + 3 * static_cast<std::size_t>(face[c]);
-                for (int axis = 0; axis < 3; ++axis) p[c][axis] = q[c][axis];
-            }
-            const bool collapsed = (face[0] == face[1]) | (face[1] == face[2]) | (face[2] == face[0]) |
-                                   samePoint(q[0], q[1]) | samePoint(q[1], q[2]) | samePoint(q[2], q[0]);
-            hasEdges[first + k] = !collapsed;
-            if (!collapsed) {
-                ++bucketSize[std::min(face[0], face[1])];
-                ++bucketSize[std::min(face[1], face[2])];
-                ++bucketSize[std::min(face[2], face[0])];
-                slotCount += 3;
-            }
-            const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
-            const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
-            const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
-                                 u[0] * w[1] - u[1] * w[0]};
-            const double squares = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
-            const float* normal = normals + 3 * k;
-            if (squares == 0 ||
-                !(std::isfinite(normal[0]) && std::isfinite(normal[1]) && std::isfinite(normal[2]))) {
-                ++report.degenerateFacets;
-                continue;
-            }
-            twiceArea += std::sqrt(squares);
-            // Relative to vertex 0.
-            sixVolume += (p[0][0] - vertices[0]) * n[0] + (p[0][1] - vertices[1]) * n[1] +
-                         (p[0][2] - vertices[2]) * n[2];
+    for (std::int32_t f = 0; f < faceCount; ++f) {
+        const std::int32_t* face = faces + 3 * static_cast<std::size_t>(f);
+        const float* q[3];
+        double p[3][3];
+        for (int c = 0; c < 3; ++c) {
+            q[c] = vertices + 3 * static_cast<std::size_t>(face[c]);
+            for (int axis = 0; axis < 3; ++axis) p[c][axis] = q[c][axis];
         }
+        const bool collapsed = (face[0] == face[1]) | (face[1] == face[2]) | (face[2] == face[0]) |
+                               samePoint(q[0], q[1]) | samePoint(q[1], q[2]) | samePoint(q[2], q[0]);
+        hasEdges[f] = !collapsed;
+        if (!collapsed) {
+            ++bucketSize[std::min(face[0], face[1])];
+            ++bucketSize[std::min(face[1], face[2])];
+            ++bucketSize[std::min(face[2], face[0])];
+            slotCount += 3;
+        }
+        const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+        const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+        const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        const double squares = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+        float normal[3];
+        faceCross(q[0], q[1], q[2], normal);
+        if (squares == 0 || !hasFiniteNormal(normal)) {
+            ++report.degenerateFacets;
+            continue;
+        }
+        twiceArea += std::sqrt(squares);
+        // Relative to vertex 0.
+        sixVolume +=
+            (p[0][0] - vertices[0]) * n[0] + (p[0][1] - vertices[1]) * n[1] + (p[0][2] - vertices[2]) * n[2];
     }
     report.area = twiceArea / 2;
     report.volume = sixVolume / 6;
@@ -175,6 +172,9 @@ MeshReport reportMesh(const Mesh& mesh) {
 
     // Bucket v is [bucketEnd[v - 1], bucketEnd[v]) once counted and summed,
     // with bucketEnd[-1] = 0; filling moves each end to its bucket's start.
+    // A bucket holds 4f + e for edge e of face f (below 2^32 as f is below
+    // MaxMeshCount), 4 bytes each: fresh memory costs more than looking the
+    // slot's corners up again.
     const auto faceTotal = static_cast<std::size_t>(faceCount);
     Array<unsigned char> hasEdges = allocateArray<unsigned char>(faceTotal);
     Array<std::int32_t> bucketEnd = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));
@@ -182,50 +182,56 @@ MeshReport reportMesh(const Mesh& mesh) {
     const std::int32_t slotCount =
         measureFaces(vertices, faces, faceCount, report, hasEdges.get(), bucketEnd.get());
     for (std::int32_t v = 1; v < vertexCount; ++v) bucketEnd[v] += bucketEnd[v - 1];
-    Array<BucketEntry> entries = allocateArray<BucketEntry>(static_cast<std::size_t>(slotCount));
+    Array<std::uint32_t> slots = allocateArray<std::uint32_t>(static_cast<std::size_t>(slotCount));
     for (std::int32_t f = 0; f < faceCount; ++f) {
         if (!hasEdges[f]) continue;
         const std::int32_t* face = faces + 3 * static_cast<std::size_t>(f);
         for (int e = 0; e < 3; ++e) {
-            const std::int32_t p = face[e], q = face[e == 2 ? 0 : e + 1];
-            entries[--bucketEnd[std::min(p, q)]] = BucketEntry{std::max(p, q), 2 * f + (p < q ? 1 : 0)};
+            slots[--bucketEnd[std::min(face[e], face[e == 2 ? 0 : e + 1])]] =
+                4 * static_cast<std::uint32_t>(f) + static_cast<std::uint32_t>(e);
         }
     }
 
-    Array<EdgeTally> tally = allocateArray<EdgeTally>(static_cast<std::size_t>(vertexCount));
-    for (std::int32_t v = 0; v < vertexCount; ++v) tally[v].bucket = -1;
+    // Inside a bucket, groupOf[upper] is the group of the edge to `upper`
+    // (-1: none yet); each bucket sets its entries back to -1 when done.
+    Array<std::int32_t> groupOf = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));
+    std::fill_n(groupOf.get(), vertexCount, -1);
+    std::vector<EdgeGroup> groups;
     FaceSets sets(faceCount);
-    // An edge is complete once its bucket is done: it is counted when its
-    // tally is taken by the edge of a later bucket, or at the end.
-    auto count = [&](const EdgeTally& edge) {
-        ++report.edges;
-        if (edge.facets == 1) {
-            ++report.boundaryEdges;
-            hasEdges[edge.face] = OpenEdge;
-        } else if (edge.facets == 2) {
-            report.flippedEdges += edge.fromLower == 1 ? 0 : 1;
-        } else {
-            ++report.nonManifoldEdges;
-        }
-    };
     for (std::int32_t lower = 0; lower < vertexCount; ++lower) {
-        const BucketEntry* slot = entries.get() + bucketEnd[lower];
-        const BucketEntry* end = entries.get() + (lower + 1 < vertexCount ? bucketEnd[lower + 1] : slotCount);
+        const std::uint32_t* slot = slots.get() + bucketEnd[lower];
+        const std::uint32_t* const end =
+            slots.get() + (lower + 1 < vertexCount ? bucketEnd[lower + 1] : slotCount);
+        if (slot == end) continue;
+        groups.clear();
         for (; slot != end; ++slot) {
-            EdgeTally& edge = tally[slot->upper];
-            const std::int32_t face = slot->face >> 1;
-            if (edge.bucket != lower) {
-                if (edge.bucket >= 0) count(edge);
-                edge = EdgeTally{lower, 0, 0, face};
+            const auto face = static_cast<std::int32_t>(*slot >> 2), e = static_cast<std::int32_t>(*slot & 3);
+            const std::int32_t* corners = faces + 3 * static_cast<std::size_t>(face);
+            const std::int32_t p = corners[e], q = corners[e == 2 ? 0 : e + 1];
+            const std::int32_t upper = p ^ q ^ lower;  // the end that is not `lower`
+            std::int32_t& group = groupOf[upper];
+            if (group < 0) {
+                group = static_cast<std::int32_t>(groups.size());
+                groups.push_back(EdgeGroup{upper, 1, p < q ? 1 : 0, face});
             } else {
+                EdgeGroup& edge = groups[static_cast<std::size_t>(group)];
+                ++edge.facets;
+                edge.fromLower += p < q ? 1 : 0;
                 sets.unite(edge.face, face);
             }
-            ++edge.facets;
-            edge.fromLower += slot->face & 1;
         }
-    }
-    for (std::int32_t v = 0; v < vertexCount; ++v) {
-        if (tally[v].bucket >= 0) count(tally[v]);
+        for (const EdgeGroup& edge : groups) {
+            groupOf[edge.upper] = -1;
+            if (edge.facets == 1) {
+                ++report.boundaryEdges;
+                hasEdges[edge.face] = OpenEdge;
+            } else if (edge.facets == 2) {
+                report.flippedEdges += edge.fromLower == 1 ? 0 : 1;
+            } else {
+                ++report.nonManifoldEdges;
+            }
+        }
+        report.edges += static_cast<std::int32_t>(groups.size());
     }
     for (std::int32_t f = 0; f < faceCount; ++f) {
         report.facetsWithOpenEdges += hasEdges[f] == OpenEdge ? 1 : 0;

@@ -13,8 +13,7 @@ namespace {
 
 // Scales (v[0], v[1], v[2]) to unit length in place.
 void normalizeVector(float* v) {
-    const float squares = (v[0] * v[0] + v[1] * v[1]) + v[2] * v[2];
-    const float length = std::sqrt(squares);
+    const float length = std::sqrt(squaredLength(v));
     // No guard: a zero vector becomes NaN, which marks a degenerate face.
     v[0] = v[0] / length;
     v[1] = v[1] / length;
@@ -30,11 +29,7 @@ void computeFaceNormals(const float* vertices, const std::int32_t* faces, std::i
         const float* p0 = vertices + 3 * static_cast<std::size_t>(faces[0]);
         const float* p1 = vertices + 3 * static_cast<std::size_t>(faces[1]);
         const float* p2 = vertices + 3 * static_cast<std::size_t>(faces[2]);
-        const float e1x = p1[0] - p0[0], e1y = p1[1] - p0[1], e1z = p1[2] - p0[2];
-        const float e2x = p2[0] - p0[0], e2y = p2[1] - p0[1], e2z = p2[2] - p0[2];
-        out[0] = e1y * e2z - e1z * e2y;
-        out[1] = e1z * e2x - e1x * e2z;
-        out[2] = e1x * e2y - e1y * e2x;
+        faceCross(p0, p1, p2, out);
         normalizeVector(out);
     }
 }
