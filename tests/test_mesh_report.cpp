@@ -40,8 +40,9 @@ TEST(MeshReport, HandCheckedMeshes) {
         double area, volume;
     } cases[] = {
         {"tetrahedron", tetrahedron(), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, 4.0 / 3},
+        // Inside out, and away from the origin, so that no corner's coordinates vanish.
         {"inside out",
-         makeMesh(verticesOf(tetrahedron()), {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}),
+         makeMesh({1, 2, 3, 3, 2, 3, 1, 4, 3, 1, 2, 5}, {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}),
          {4, 4, 6, 0, 0, 0, 0, 1, 0, 1},
          tetrahedronArea,
          -4.0 / 3},
