@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -347,15 +348,15 @@ std::string plan(const Options& options, std::vector<Job>& jobs) {
     const auto readsStandardInput = [](const Job& job) { return job.input == Stream; };
     if (std::count_if(jobs.begin(), jobs.end(), readsStandardInput) > 1)
         return "standard input '-' given more than once";
-    for (std::size_t k = 0; k < jobs.size(); ++k) {
-        for (std::size_t other = 0; other < k; ++other) {
-            if (jobs[other].output == jobs[k].output && jobs[k].output != Stream) {
-                return "inputs " + quoted(jobs[other].input) + " and " + quoted(jobs[k].input) +
-                       " would both write " + quoted(jobs[k].output);
-            }
-        }
-        if (options.json && jobs[k].output == Stream)
+    std::map<std::wstring, const Job*> writers;
+    for (const Job& job : jobs) {
+        if (options.json && job.output == Stream)
             return "--json writes to standard output: the mesh cannot go there too (give an OUTPUT file)";
+        const auto [first, isNew] = writers.emplace(job.output, &job);
+        if (!isNew) {
+            return "inputs " + quoted(first->second->input) + " and " + quoted(job.input) +
+                   " would both write " + quoted(job.output);
+        }
     }
     return "";
 }
@@ -499,12 +500,16 @@ int refineAll(const Options& options, std::vector<Job>& jobs, std::size_t worker
     std::mutex mutex;
     std::condition_variable finished;
     std::vector<char> done(jobs.size(), 0);
+    std::size_t filesDone = 0;
+    std::int64_t facetsDone = 0;
     std::atomic<std::size_t> next{0};
     const auto work = [&](std::size_t worker) {
         for (std::size_t k; (k = next++) < jobs.size();) {
             refineFile(options, live, jobs[k], pending[worker]);
             const std::lock_guard lock(mutex);
             done[k] = 1;
+            ++filesDone;
+            facetsDone += jobs[k].run.report.facetsOut;
             finished.notify_one();
         }
     };
@@ -520,14 +525,12 @@ int refineAll(const Options& options, std::vector<Job>& jobs, std::size_t worker
 
     StatusLine status(!live || options.quiet);
     int exitStatus = Written;
-    std::int64_t facets = 0;
     for (std::size_t printed = 0; printed < jobs.size();) {
         {
             std::unique_lock lock(mutex);
             finished.wait_for(lock, std::chrono::milliseconds(200), [&] { return done[printed] != 0; });
             if (done[printed] == 0) {
-                lock.unlock();
-                status.show(printed, jobs.size(), facets);
+                status.show(filesDone, jobs.size(), facetsDone);
                 continue;
             }
         }
@@ -542,7 +545,6 @@ int refineAll(const Options& options, std::vector<Job>& jobs, std::size_t worker
             std::fwrite(line.data(), 1, line.size(), stdout);
             std::fflush(stdout);
         }
-        facets += job.run.report.facetsOut;
         if (severity(job.run.exitStatus) > severity(exitStatus)) exitStatus = job.run.exitStatus;
     }
     status.clear();
