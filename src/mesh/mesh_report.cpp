@@ -4,9 +4,8 @@
 // Edges. Vertex indices are dense, so the edge slots (three per face) are
 // bucketed by the lower vertex of their edge with a counting sort, and inside
 // a bucket the higher vertex tells the edges apart through a table indexed by
-// vertex that is stamped with the bucket's vertex (and so needs no clearing).
-// That is linear whatever the mesh looks like, needs no hash seed, and gives
-// the number of facets on every edge and the directions they run in.
+// vertex, which each bucket resets behind itself. That is linear whatever the mesh looks like, needs no hash
+// seed, and gives the number of facets on every edge and the directions they run in.
 //
 // Collapsed facets: a facet two of whose corners are the same vertex, or lie
 // at the same point, is a segment or a point. Its "edges" would be a vertex
@@ -29,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "common/arrays.h"
 #include "mesh/mesh.h"
@@ -70,15 +70,9 @@ private:
     Array<std::int32_t> parent_;
 };
 
-// A slot in the bucket of its edge's lower vertex.
-struct BucketEntry {
-    std::int32_t upper;  // the edge's higher vertex
-    std::int32_t face;   // twice the face, plus one when the slot runs from the lower vertex
-};
-
-// What the current bucket knows about the edge to one higher vertex.
-struct EdgeTally {
-    std::int32_t bucket;     // lower vertex of the edge last seen, -1: none
+// The slots of one edge among those of the current bucket.
+struct EdgeGroup {
+    std::int32_t upper;      // the edge's higher vertex
     std::int32_t facets;     // facets on the edge
     std::int32_t fromLower;  // of them, those that run from the lower vertex
     std::int32_t face;       // the first of them
@@ -175,6 +169,8 @@ MeshReport reportMesh(const Mesh& mesh) {
 
     // Bucket v is [bucketEnd[v - 1], bucketEnd[v]) once counted and summed,
     // with bucketEnd[-1] = 0; filling moves each end to its bucket's start.
+    // A bucket holds slot numbers 3f + e, 4 bytes each: fresh memory costs
+    // more than looking the slot's corners up again.
     const auto faceTotal = static_cast<std::size_t>(faceCount);
     Array<unsigned char> hasEdges = allocateArray<unsigned char>(faceTotal);
     Array<std::int32_t> bucketEnd = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));
@@ -182,50 +178,54 @@ MeshReport reportMesh(const Mesh& mesh) {
     const std::int32_t slotCount =
         measureFaces(vertices, faces, faceCount, report, hasEdges.get(), bucketEnd.get());
     for (std::int32_t v = 1; v < vertexCount; ++v) bucketEnd[v] += bucketEnd[v - 1];
-    Array<BucketEntry> entries = allocateArray<BucketEntry>(static_cast<std::size_t>(slotCount));
+    Array<std::int32_t> slots = allocateArray<std::int32_t>(static_cast<std::size_t>(slotCount));
     for (std::int32_t f = 0; f < faceCount; ++f) {
         if (!hasEdges[f]) continue;
         const std::int32_t* face = faces + 3 * static_cast<std::size_t>(f);
         for (int e = 0; e < 3; ++e) {
-            const std::int32_t p = face[e], q = face[e == 2 ? 0 : e + 1];
-            entries[--bucketEnd[std::min(p, q)]] = BucketEntry{std::max(p, q), 2 * f + (p < q ? 1 : 0)};
+            slots[--bucketEnd[std::min(face[e], face[e == 2 ? 0 : e + 1])]] = 3 * f + e;
         }
     }
 
-    Array<EdgeTally> tally = allocateArray<EdgeTally>(static_cast<std::size_t>(vertexCount));
-    for (std::int32_t v = 0; v < vertexCount; ++v) tally[v].bucket = -1;
+    // Inside a bucket, groupOf[upper] is the group of the edge to `upper`
+    // (-1: none yet); it is reset after each bucket, so it needs no clearing.
+    Array<std::int32_t> groupOf = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));
+    std::fill_n(groupOf.get(), vertexCount, -1);
+    std::vector<EdgeGroup> groups;
     FaceSets sets(faceCount);
-    // An edge is complete once its bucket is done: it is counted when its
-    // tally is taken by the edge of a later bucket, or at the end.
-    auto count = [&](const EdgeTally& edge) {
-        ++report.edges;
-        if (edge.facets == 1) {
-            ++report.boundaryEdges;
-            hasEdges[edge.face] = OpenEdge;
-        } else if (edge.facets == 2) {
-            report.flippedEdges += edge.fromLower == 1 ? 0 : 1;
-        } else {
-            ++report.nonManifoldEdges;
-        }
-    };
     for (std::int32_t lower = 0; lower < vertexCount; ++lower) {
-        const BucketEntry* slot = entries.get() + bucketEnd[lower];
-        const BucketEntry* end = entries.get() + (lower + 1 < vertexCount ? bucketEnd[lower + 1] : slotCount);
+        const std::int32_t* slot = slots.get() + bucketEnd[lower];
+        const std::int32_t* const end =
+            slots.get() + (lower + 1 < vertexCount ? bucketEnd[lower + 1] : slotCount);
+        if (slot == end) continue;
+        groups.clear();
         for (; slot != end; ++slot) {
-            EdgeTally& edge = tally[slot->upper];
-            const std::int32_t face = slot->face >> 1;
-            if (edge.bucket != lower) {
-                if (edge.bucket >= 0) count(edge);
-                edge = EdgeTally{lower, 0, 0, face};
+            const std::int32_t s = *slot, face = s / 3;
+            const std::int32_t p = faces[s], q = faces[s % 3 == 2 ? s - 2 : s + 1];
+            const std::int32_t upper = p ^ q ^ lower;  // the end that is not `lower`
+            std::int32_t& group = groupOf[upper];
+            if (group < 0) {
+                group = static_cast<std::int32_t>(groups.size());
+                groups.push_back(EdgeGroup{upper, 1, p < q ? 1 : 0, face});
             } else {
+                EdgeGroup& edge = groups[static_cast<std::size_t>(group)];
+                ++edge.facets;
+                edge.fromLower += p < q ? 1 : 0;
                 sets.unite(edge.face, face);
             }
-            ++edge.facets;
-            edge.fromLower += slot->face & 1;
         }
-    }
-    for (std::int32_t v = 0; v < vertexCount; ++v) {
-        if (tally[v].bucket >= 0) count(tally[v]);
+        for (const EdgeGroup& edge : groups) {
+            groupOf[edge.upper] = -1;
+            if (edge.facets == 1) {
+                ++report.boundaryEdges;
+                hasEdges[edge.face] = OpenEdge;
+            } else if (edge.facets == 2) {
+                report.flippedEdges += edge.fromLower == 1 ? 0 : 1;
+            } else {
+                ++report.nonManifoldEdges;
+            }
+        }
+        report.edges += static_cast<std::int32_t>(groups.size());
     }
     for (std::int32_t f = 0; f < faceCount; ++f) {
         report.facetsWithOpenEdges += hasEdges[f] == OpenEdge ? 1 : 0;
