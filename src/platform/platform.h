@@ -37,8 +37,8 @@ public:
 
     bool open(std::wstring_view path);
     // The process's standard input, read through a handle of its own (close()
-    // leaves the standard input open). Its size reads -1 whatever it is, so
-    // that it is read as a stream from where it stands.
+    // leaves the standard input open). Its size reads -1 (a stream, read
+    // from where it stands) unless it is a regular file at its start.
     bool openStandardInput();
     // Size in bytes, or -1 when it is not a regular file (a pipe, a device).
     std::int64_t size() const;

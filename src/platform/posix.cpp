@@ -246,7 +246,15 @@ bool InputFile::openStandardInput() {
         error_ = reasonOf(errno);
         return false;
     }
-    stream_ = true;
+    // A regular file read from its start is read as a file by its name
+    // would be; anything else as a stream.
+    struct stat info {};
+    stream_ = ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::lseek(fd_, 0, SEEK_CUR) != 0;
+#if defined(F_SETPIPE_SZ)
+    // A larger pipe lets the writer run ahead: fewer switches between it and
+    // this process while the whole stream is read. Only a hint.
+    if (S_ISFIFO(info.st_mode)) static_cast<void>(::fcntl(fd_, F_SETPIPE_SZ, 1 << 20));
+#endif
     error_.clear();
     return true;
 }
