@@ -38,7 +38,8 @@ public:
     bool open(std::wstring_view path);
     // The process's standard input, read through a handle of its own (close()
     // leaves the standard input open). Its size reads -1 (a stream, read
-    // from where it stands) unless it is a regular file at its start.
+    // from where it stands), except on POSIX systems for a regular file at
+    // its start, which is then read as a file.
     bool openStandardInput();
     // Size in bytes, or -1 when it is not a regular file (a pipe, a device).
     std::int64_t size() const;
