@@ -16,7 +16,7 @@ build: configure
 
 run: configure
 	cmake --build $(BUILD) -j$(JOBS) --target stlrefine stlrefine_cli
-	./$(BUILD)/stlrefine
+	./$(BUILD)/stlrefine examples/torus.stl torus.refined.stl
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --label-exclude proof

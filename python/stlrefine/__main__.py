@@ -1,8 +1,9 @@
-"""python3 -m stlrefine [OPTIONS] [INPUT [OUTPUT]]
+"""python3 -m stlrefine [OPTIONS] INPUT [OUTPUT]
 
 The native stlrefine command's options and exit statuses over refine():
 numbers are read by Python's int() and float(), usage errors are worded by
-argparse, and --binary is refused (the library writes ASCII only).
+argparse, and the options only the native command has (--binary, "-" for a
+standard stream, -d, -j, --stats, --json) are refused.
 docs/python.md lists where the two commands differ.
 """
 
@@ -15,6 +16,8 @@ import sys
 from . import LibraryNotFoundError, OutputError, RefineError, __version__, refine
 
 PROG = "python3 -m stlrefine"
+NO_LIMIT = 2**31 - 1  # iterations of --max-height without -n: its test or the vertex limit stops them
+NATIVE_ONLY = "needs the native stlrefine: the library's exported functions"
 WRITTEN, INPUT_FAILED, USAGE, OUTPUT_FAILED, NO_MESH, NO_LIBRARY = range(6)
 
 
@@ -40,6 +43,8 @@ def iterations(text):
         raise argparse.ArgumentTypeError(f"invalid value '{text}': not an integer") from None
     if not -2**31 <= value < 2**31:
         raise argparse.ArgumentTypeError(f"invalid value '{text}': out of the 32-bit range")
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"invalid value '{text}': less than 0")
     return value
 
 
@@ -54,7 +59,7 @@ def height(text):
 def parser():
     """The options: the native tool's, as one table that also makes --help."""
     options = Parser(
-        prog=PROG, usage=f"{PROG} [OPTIONS] [INPUT [OUTPUT]]", allow_abbrev=False, add_help=False,
+        prog=PROG, usage=f"{PROG} [OPTIONS] INPUT [OUTPUT]\n   or: {PROG} [OPTIONS] -d DIR INPUT...", allow_abbrev=False, add_help=False,
         formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Refines the triangle mesh of an STL file (ASCII or binary): every triangle\n"
                     "is split into four through its edge midpoints, N times (iterations stop\n"
@@ -63,31 +68,25 @@ def parser():
                "3 output not opened, written or put in place; 4 input holds no mesh (an\n"
                "empty solid was written); 5 the library cannot be loaded.")
     options.add_argument("files", nargs="*", metavar="INPUT [OUTPUT]",
-                         help="STL file to read (default: the bundled example mesh), STL file "
-                              "to write (default: <input stem>.refined.stl in the current directory)")
-    options.add_argument("-n", "--iterations", type=iterations, default=1, metavar="N",
-                         help="number of iterations (default 1)")
+                         help="STL file to read, STL file to write (default: <input stem>.refined.stl "
+                              "in the current directory); - (standard input or output): native stlrefine only")
+    options.add_argument("-d", "--output-dir", metavar="DIR",
+                         help="(native stlrefine only: refines every INPUT into DIR)")
+    options.add_argument("-j", "--jobs", metavar="N", help="(native stlrefine only: files at once)")
+    options.add_argument("-n", "--iterations", type=iterations, metavar="N",
+                         help="number of iterations, 0 or more (default 1; with --max-height: until it "
+                              "stops them)")
     options.add_argument("--max-height", type=height, metavar="H",
                          help="stop as soon as no triangle is taller along z than H")
     options.add_argument("--binary", action="store_true",
                          help="(native stlrefine only: the library writes ASCII)")
     options.add_argument("-q", "--quiet", action="store_true", help="no progress lines on standard output")
+    options.add_argument("--stats", action="store_true", help="(native stlrefine only: mesh figures)")
+    options.add_argument("--json", action="store_true", help="(native stlrefine only: JSON Lines)")
     options.add_argument("-h", "--help", action="help", help="show this help")
     options.add_argument("--version", action="version", version=f"stlrefine {__version__}",
                          help="show the version")
     return options
-
-
-def example_mesh():
-    """The bundled example: installed (share/doc/stlrefine/examples under the
-    prefix this package lies in), else in the source tree the package is in."""
-    here = os.path.dirname(os.path.abspath(__file__))
-    for up in range(1, 5):
-        prefix = os.path.join(here, *[os.pardir] * up)
-        installed = os.path.join(prefix, "share", "doc", "stlrefine", "examples", "torus.stl")
-        if os.path.isfile(installed):
-            return os.path.normpath(installed)
-    return os.path.normpath(os.path.join(here, os.pardir, os.pardir, "examples", "torus.stl"))
 
 
 def default_output(path):
@@ -111,18 +110,24 @@ def main(argv=None):
     args = options.parse_intermixed_args(argv[:after])
     files = args.files + argv[after + 1:]
     if args.binary:
-        options.error("option '--binary' needs the native stlrefine: the library's exported "
-                      "functions write ASCII STL only")
+        options.error(f"option '--binary' {NATIVE_ONLY} write ASCII STL only")
+    for name, given in (("--output-dir", args.output_dir), ("--jobs", args.jobs), ("--stats", args.stats),
+                        ("--json", args.json)):
+        if given:
+            options.error(f"option '{name}' {NATIVE_ONLY} refine one named file at a time")
+    if "-" in files:
+        options.error(f"'-' (a standard stream) {NATIVE_ONLY} read and write named files")
     if len(files) > 2:
         options.error(f"unexpected third file name '{files[2]}'")
     if not files:
-        files.append(example_mesh())
-        say(f"no INPUT given: refining the bundled example {files[0]}")
+        options.print_usage(sys.stderr)
+        options.exit(USAGE, f"Try '{PROG} --help' for more information.\n")
     if len(files) == 1:
         files.append(default_output(files[0]))
     source, target = files
+    asked = args.iterations if args.iterations is not None else -1 if args.max_height is not None else 1
     try:
-        result = refine(source, target, args.iterations, args.max_height, quiet=args.quiet)
+        result = refine(source, target, NO_LIMIT if asked < 0 else asked, args.max_height, quiet=args.quiet)
     except LibraryNotFoundError as error:
         say(str(error))
         return NO_LIBRARY
@@ -139,7 +144,7 @@ def main(argv=None):
         say(f"{source} holds no mesh ({why}); wrote an empty solid to {target}")
         return NO_MESH
     summary = (f"wrote {target}: {result.facets_in} facets in, {result.facets_out} out, "
-               f"{result.iterations_run} of {args.iterations} iterations")
+               f"{result.iterations_run}{'' if asked < 0 else f' of {asked}'} iterations")
     if result.stopped == "vertex limit":
         summary += " (stopped: over 50000 vertices)"
     elif result.stopped == "height":

@@ -25,7 +25,7 @@ const char* detectionLine(StlFormat format) {
 
 void run(const RefineRequest& request, const Console& console, RefineReport& report) {
     platform::InputFile input;
-    if (!input.open(request.inputPath)) {
+    if (request.inputIsStandardInput ? !input.openStandardInput() : !input.open(request.inputPath)) {
         console.line("I/O fail");
         report.outcome = RefineOutcome::InputNotOpened;
         report.reason = input.error();
@@ -90,7 +90,10 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
                                                 ? platform::OutputFile::Mode::Text
                                                 : platform::OutputFile::Mode::Binary;
     platform::OutputFile output;
-    if (!output.open(request.outputPath, mode, request.pending)) {
+    const bool opened = request.outputIsStandardOutput
+                            ? output.openStandardOutput(mode)
+                            : output.open(request.outputPath, mode, request.pending);
+    if (!opened) {
         // The caller learns this from the transcript (and the command line
         // from the report); the call itself still counts as done.
         console.line("- Error, unable open file to save");

@@ -26,6 +26,10 @@ struct RefineRequest {
     std::string* transcript = nullptr;           // receives them for Console::Target::Transcript
     bool reportMeshes = false;                   // fill inputMesh and refinedMesh of the report
     platform::PendingOutput* pending = nullptr;  // kept up to date for a signal handler
+    // The command line's "-": read the process's standard input, write the
+    // mesh to its standard output (the paths then only name them in lines).
+    bool inputIsStandardInput = false;
+    bool outputIsStandardOutput = false;
 };
 
 enum class RefineOutcome {

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +36,11 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     bool open(std::wstring_view path);
+    // The process's standard input, read through a handle of its own (close()
+    // leaves the standard input open). Its size reads -1 (a stream, read
+    // from where it stands), except on POSIX systems for a regular file at
+    // its start, which is then read as a file.
+    bool openStandardInput();
     // Size in bytes, or -1 when it is not a regular file (a pipe, a device).
     std::int64_t size() const;
     // Reads up to n bytes from where the last read stopped, retrying short
@@ -53,6 +57,7 @@ private:
 #else
     int fd_ = -1;
 #endif
+    bool stream_ = false;  // standard input
     std::string error_;
 };
 
@@ -85,20 +90,27 @@ private:
 // in program_*.cpp, which the library does not link.
 
 // Lets SIGINT, SIGTERM, SIGHUP and SIGPIPE (each unless the process ignores
-// it) clean up `pending` and then end the process by the same signal, so that
-// its parent sees how it ended.
-void cleanUpOnSignals(PendingOutput& pending);
+// it) clean up the `count` outputs at `pending` (one per thread that writes
+// files) and then end the process by the same signal, so that its parent
+// sees how it ended. The array must outlive the process's last signal.
+void cleanUpOnSignals(PendingOutput* pending, std::size_t count);
+
+// A write to a pipe whose reader has gone then fails with an error (EPIPE)
+// instead of ending the process by SIGPIPE; nothing on Windows, where it
+// always does.
+void reportBrokenPipes();
+
+// The number of processors this process may run on (its affinity mask), at
+// least 1.
+unsigned usableProcessors();
+
+// Whether standard error is a terminal (a console on Windows).
+bool standardErrorIsTerminal();
 
 // The program's arguments after its own name, as wide paths: on Linux the
 // bytes of argv (common/utf8.h escapes those of names that are not UTF-8),
 // on Windows the command line's own UTF-16 words, whatever the code page.
 std::vector<std::wstring> programArguments(int argc, char** argv);
-
-// The running program's file; empty where the system does not say.
-std::filesystem::path programPath();
-
-// A path of std::filesystem as a wide path.
-std::wstring widePath(const std::filesystem::path& path);
 
 // Writes UTF-8 text to standard error: the bytes as they are (those of a
 // name that is not UTF-8 included), or as UTF-16 to a Windows console,
@@ -148,6 +160,10 @@ public:
     // created or replaced then. `pending`, when given, is kept up to date
     // with the file being written until commit() or the destructor.
     bool open(std::wstring_view path, Mode mode, PendingOutput* pending = nullptr);
+    // The process's standard output, written in place from where it stands
+    // through a handle of its own: never emptied, renamed or locked, and
+    // left open by commit(). Text mode translates line ends as for a file.
+    bool openStandardOutput(Mode mode);
     // Writes n bytes. False once a write has failed (error() says why);
     // later writes then do nothing.
     bool write(const char* data, std::size_t n);
@@ -176,6 +192,7 @@ private:
     unsigned modeBits_ = 0600;  // the permission bits the new file gets at commit
 #endif
     Mode mode_ = Mode::Text;
+    bool stream_ = false;  // standard output
     PendingOutput* pending_ = nullptr;
     std::string error_;
 };

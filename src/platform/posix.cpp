@@ -239,9 +239,29 @@ bool InputFile::open(std::wstring_view path) {
     return true;
 }
 
+bool InputFile::openStandardInput() {
+    close();
+    fd_ = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) {
+        error_ = reasonOf(errno);
+        return false;
+    }
+    // A regular file read from its start is read as a file by its name
+    // would be; anything else as a stream.
+    struct stat info {};
+    stream_ = ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode) || ::lseek(fd_, 0, SEEK_CUR) != 0;
+#if defined(F_SETPIPE_SZ)
+    // A larger pipe lets the writer run ahead: fewer switches between it and
+    // this process while the whole stream is read. Only a hint.
+    if (S_ISFIFO(info.st_mode)) static_cast<void>(::fcntl(fd_, F_SETPIPE_SZ, 1 << 20));
+#endif
+    error_.clear();
+    return true;
+}
+
 std::int64_t InputFile::size() const {
     struct stat info {};
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    if (fd_ < 0 || stream_ || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return static_cast<std::int64_t>(info.st_size);
 }
 
@@ -263,6 +283,7 @@ std::size_t InputFile::read(void* destination, std::size_t n) {
 void InputFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    stream_ = false;
 }
 
 void PendingOutput::cleanUp() noexcept {
@@ -303,6 +324,17 @@ bool OutputFile::open(std::wstring_view path, Mode mode, PendingOutput* pending)
     if (replaceBeside(existing, name)) return true;
     if (!error_.empty()) return false;
     return writeInPlace(existing);
+}
+
+bool OutputFile::openStandardOutput(Mode mode) {
+    discard();
+    error_.clear();
+    mode_ = mode;
+    pending_ = nullptr;
+    fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) return fail(reasonOf(errno));
+    stream_ = true;
+    return true;
 }
 
 // A new file beside a folder's other files; false with error_ set when the
@@ -434,7 +466,7 @@ bool OutputFile::commit() {
     }
     // A file system may report a deferred write error only at close; an
     // in-place file must still be reachable then, to be emptied.
-    const int spare = temporary_.empty() ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
+    const int spare = temporary_.empty() && !stream_ ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
     const int fd = fd_;
     fd_ = spare;
     if (pending_ != nullptr && temporary_.empty()) pending_->inPlace_ = spare;
@@ -461,7 +493,7 @@ void OutputFile::discard() {
     if (fd_ >= 0) {
         // In place, the old bytes are gone already: an empty file is better
         // than a partial mesh that looks complete.
-        if (temporary_.empty()) {
+        if (temporary_.empty() && !stream_) {
             while (::ftruncate(fd_, 0) != 0 && errno == EINTR) {
             }
         }
@@ -475,6 +507,7 @@ void OutputFile::discard() {
     if (folder_ >= 0) ::close(folder_);
     folder_ = -1;
     acl_.clear();
+    stream_ = false;
 }
 
 }  // namespace stlrefine::platform

@@ -3,11 +3,13 @@
 // cleanup on signals. Kept apart from the files code so that the library,
 // which lives in its host's process and installs no handlers, links none of
 // it.
+#include <sched.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
-#include <system_error>
+#include <thread>
 
 #include "common/utf8.h"
 #include "platform/platform.h"
@@ -19,9 +21,12 @@ namespace {
 constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 std::atomic<PendingOutput*> watched{nullptr};
+std::atomic<std::size_t> watchedCount{0};
 
 extern "C" void cleanUpAndDie(int signal) {
-    if (PendingOutput* pending = watched.load()) pending->cleanUp();
+    PendingOutput* const pending = watched.load();
+    const std::size_t count = watchedCount.load();
+    for (std::size_t i = 0; pending != nullptr && i < count; ++i) pending[i].cleanUp();
     // The default action is back (SA_RESETHAND): the signal raised again ends
     // the process as soon as this handler returns, as if never caught.
     ::raise(signal);
@@ -29,8 +34,10 @@ extern "C" void cleanUpAndDie(int signal) {
 
 }  // namespace
 
-void cleanUpOnSignals(PendingOutput& pending) {
-    watched.store(&pending);
+void cleanUpOnSignals(PendingOutput* pending, std::size_t count) {
+    watchedCount.store(0);
+    watched.store(pending);
+    watchedCount.store(count);
     for (const int signal : Signals) {
         struct sigaction current {};
         // A signal the process was told to ignore (nohup, a shell's trap) stays ignored.
@@ -44,18 +51,26 @@ void cleanUpOnSignals(PendingOutput& pending) {
     }
 }
 
+void reportBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
+unsigned usableProcessors() {
+#if defined(__linux__)
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    const unsigned count = std::thread::hardware_concurrency();
+    return count > 0 ? count : 1;
+}
+
+bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 std::vector<std::wstring> programArguments(int argc, char** argv) {
     std::vector<std::wstring> args;
     for (int i = 1; i < argc; ++i) args.push_back(wideName(argv[i]));
     return args;
 }
-
-std::filesystem::path programPath() {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
-}
-
-std::wstring widePath(const std::filesystem::path& path) { return wideName(path.native()); }
 
 void writeError(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stderr);

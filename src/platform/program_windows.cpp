@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -19,18 +20,42 @@ namespace stlrefine::platform {
 namespace {
 
 std::atomic<PendingOutput*> watched{nullptr};
+std::atomic<std::size_t> watchedCount{0};
 
 // Runs on a thread of its own; the process then ends as it would have.
 BOOL WINAPI cleanUpAndDie(DWORD) {
-    if (PendingOutput* pending = watched.load()) pending->cleanUp();
+    PendingOutput* const pending = watched.load();
+    const std::size_t count = watchedCount.load();
+    for (std::size_t i = 0; pending != nullptr && i < count; ++i) pending[i].cleanUp();
     return FALSE;
 }
 
 }  // namespace
 
-void cleanUpOnSignals(PendingOutput& pending) {
-    watched.store(&pending);
+void cleanUpOnSignals(PendingOutput* pending, std::size_t count) {
+    watchedCount.store(0);
+    watched.store(pending);
+    watchedCount.store(count);
     SetConsoleCtrlHandler(cleanUpAndDie, TRUE);
+}
+
+void reportBrokenPipes() {}
+
+unsigned usableProcessors() {
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        unsigned count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    const unsigned count = std::thread::hardware_concurrency();
+    return count > 0 ? count : 1;
+}
+
+bool standardErrorIsTerminal() {
+    DWORD mode = 0;
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    return console != nullptr && console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode);
 }
 
 std::vector<std::wstring> programArguments(int, char**) {
@@ -41,14 +66,6 @@ std::vector<std::wstring> programArguments(int, char**) {
     LocalFree(wide);
     return args;
 }
-
-std::filesystem::path programPath() {
-    std::wstring buffer(32768, L'\0');
-    buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
-    return buffer;
-}
-
-std::wstring widePath(const std::filesystem::path& path) { return path.native(); }
 
 void writeError(std::string_view text) {
     const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);

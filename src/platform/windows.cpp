@@ -154,10 +154,39 @@ bool InputFile::open(std::wstring_view path) {
     return true;
 }
 
+namespace {
+
+// A handle of our own to one of the process's standard handles, or null.
+void* duplicateStandard(DWORD which) {
+    const HANDLE standard = GetStdHandle(which);
+    HANDLE own = nullptr;
+    if (standard == nullptr || standard == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), standard, GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return nullptr;
+    }
+    return own;
+}
+
+}  // namespace
+
+bool InputFile::openStandardInput() {
+    close();
+    handle_ = duplicateStandard(STD_INPUT_HANDLE);
+    if (handle_ == nullptr) {
+        error_ = reasonOf(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    stream_ = true;
+    error_.clear();
+    return true;
+}
+
 std::int64_t InputFile::size() const {
     const HANDLE handle = static_cast<HANDLE>(handle_);
     LARGE_INTEGER size{};
-    if (handle_ == nullptr || GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+    if (handle_ == nullptr || stream_ || GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileSizeEx(handle, &size)) {
         return -1;
     }
     return static_cast<std::int64_t>(size.QuadPart);
@@ -183,6 +212,7 @@ std::size_t InputFile::read(void* destination, std::size_t n) {
 void InputFile::close() {
     if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
+    stream_ = false;
 }
 
 // The temporary file was opened with FILE_SHARE_DELETE: it goes once the
@@ -259,6 +289,18 @@ bool OutputFile::open(std::wstring_view path, Mode mode, PendingOutput* pending)
     return true;
 }
 
+bool OutputFile::openStandardOutput(Mode mode) {
+    discard();
+    error_.clear();
+    temporary_.clear();
+    mode_ = mode;
+    pending_ = nullptr;
+    handle_ = duplicateStandard(STD_OUTPUT_HANDLE);
+    if (handle_ == nullptr) return fail(reasonOf(ERROR_INVALID_HANDLE));
+    stream_ = true;
+    return true;
+}
+
 bool OutputFile::write(const char* data, std::size_t n) {
     if (handle_ == nullptr || !error_.empty()) return false;
     const HANDLE handle = static_cast<HANDLE>(handle_);
@@ -304,8 +346,9 @@ bool OutputFile::commit() {
     // emptied: a second handle to it is kept until the close succeeded.
     const HANDLE handle = static_cast<HANDLE>(handle_);
     HANDLE spare = nullptr;
-    if (temporary_.empty() && !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &spare, 0,
-                                               FALSE, DUPLICATE_SAME_ACCESS)) {
+    if (temporary_.empty() && !stream_ &&
+        !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &spare, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
         spare = nullptr;
     }
     handle_ = spare;
@@ -334,7 +377,7 @@ void OutputFile::discard() {
         const HANDLE handle = static_cast<HANDLE>(handle_);
         // In place, the old bytes are gone already: an empty file is better
         // than a partial mesh that looks complete.
-        if (temporary_.empty() && GetFileType(handle) == FILE_TYPE_DISK) {
+        if (temporary_.empty() && !stream_ && GetFileType(handle) == FILE_TYPE_DISK) {
             LARGE_INTEGER start{};
             SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
             SetEndOfFile(handle);
@@ -346,6 +389,7 @@ void OutputFile::discard() {
         DeleteFileW(temporary_.c_str());
         temporary_.clear();
     }
+    stream_ = false;
 }
 
 }  // namespace stlrefine::platform

@@ -16,7 +16,8 @@
 #     without CRs, output after LF -> CR LF, no other file left;
 #   - the same host on paths with spaces and non-ASCII letters and on paths
 #     longer than 260 characters, each replacing an existing 3 MB output;
-#   - stlrefine.exe under Wine against the Linux tool on the same arguments:
+#   - stlrefine.exe under Wine against the Linux tool on the same arguments
+#     ("-" for the standard streams and -j batches among them):
 #     standard output, standard error and exit status equal once CRs are
 #     dropped (and the system's reason ending a "cannot" message), the same
 #     files created, each equal to the Linux one with LF -> CR LF.
@@ -186,6 +187,11 @@ cliCases=(
   "version|--version"
   "help|--help"
   "usage error|-n|deux"
+  "no arguments"
+  "standard input to standard output|-n|2|-|-"
+  "standard input after --|-q|--|-|$outputs/cli flux.stl"
+  "batch on two threads|-j|2|-d|$outputs/|tore à trous.stl|$inputs/absent ø.stl|-"
+  "batch, output names clash|-qj2|--output-dir=$outputs/|tore à trous.stl|$inputs/tore à trous.stl"
 )
 for entry in "${cliCases[@]}"; do
   IFS='|' read -r -a fields <<<"$entry"
@@ -199,7 +205,9 @@ for entry in "${cliCases[@]}"; do
     else command=(wine "$release/stlrefine.exe" "${windowsArgs[@]}"); fi
     logs="$root/cli-logs-$side/$name"
     rc=0
-    (cd "$root/cli-$side" && timeout -k 10 300 "${command[@]}") >"$logs.out" 2>"$logs.err" || rc=$?
+    # Standard input is the torus ("-" reads it).
+    (cd "$root/cli-$side" && timeout -k 10 300 "${command[@]}" <"tore à trous.stl") >"$logs.out" 2>"$logs.err" ||
+      rc=$?
     echo "$rc" >"$logs.rc"
   done
   problems=""
