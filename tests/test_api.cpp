@@ -34,8 +34,7 @@ TEST(Api, HostLocaleWithDecimalCommaChangesNoByte) {
     const std::string reference = calls();
     const char* chosen = nullptr;
     for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"})
-        if (!chosen && std::setlocale(LC_ALL, name) &&
-            std::strcmp(std::localeconv()->decimal_point, ",") == 0)
+        if (!chosen && std::setlocale(LC_ALL, name) && std::strcmp(std::localeconv()->decimal_point, ",") == 0)
             chosen = name;
     if (!chosen) std::setlocale(LC_ALL, "C");
     if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
@@ -56,8 +55,7 @@ TEST(Api, NullPaths) {
     int result = -1;
     EXPECT_EQ(captureStdout([&] { result = subdivision_noWeight(nullptr, nullptr, 1); }), "I/O fail\n");
     EXPECT_EQ(result, 0);
-    const std::string transcript =
-        captureStdout([&] { result = subdivision_noWeight(wideIn.c_str(), nullptr, 1); });
+    const std::string transcript = captureStdout([&] { result = subdivision_noWeight(wideIn.c_str(), nullptr, 1); });
     EXPECT_EQ(result, 1);
     EXPECT_NE(transcript.find("\n- Error, unable open file to save\n"), std::string::npos) << transcript;
 }
@@ -68,18 +66,14 @@ TEST(Api, NullPaths) {
 TEST(Api, RunningOutOfMemoryEndsTheCallCleanly) {
     if (Sanitized) GTEST_SKIP() << "sanitizers need a large address space";
     const std::string binary = "it binary_stl !!\n", error = "error: out of memory, mesh not refined\n";
-    const struct {
-        std::uint32_t count;
-        rlim_t addressSpace;
-        std::string printed;
-    } cases[] = {{0xFFFFFFFFu, rlim_t{1} << 30, binary + error},
-                 {20'000'000u, rlim_t{512} << 20, binary + error},
-                 {4'000'000u, rlim_t{400} << 20,
-                  binary + "Read binary file success!\nstart subdivision sorting\n" + error}};
+    // clang-format off
+    const struct { std::uint32_t count; rlim_t addressSpace; std::string printed; } cases[] = {
+        {0xFFFFFFFFu, rlim_t{1} << 30, binary + error}, {20'000'000u, rlim_t{512} << 20, binary + error},
+        {4'000'000u, rlim_t{400} << 20, binary + "Read binary file success!\nstart subdivision sorting\n" + error}};
+    // clang-format on
     TempDir dir;
     for (const auto& c : cases) {
-        writeFile(dir / "sparse.stl",
-                  std::string(80, '\0') + std::string(reinterpret_cast<const char*>(&c.count), 4));
+        writeFile(dir / "sparse.stl", std::string(80, '\0') + std::string(reinterpret_cast<const char*>(&c.count), 4));
         if (truncate((dir / "sparse.stl").c_str(), off_t(84 + 50 * std::uint64_t{c.count})) != 0)
             GTEST_SKIP() << "no sparse files";
         const pid_t child = fork();

@@ -23,19 +23,15 @@ TEST(Concurrency, SimultaneousCallsWriteWhatSingleCallsWrite) {
     TempDir dir;
     writeFile(dir / "tetra.stl", binaryStl(facetCorners(tetrahedron())));
     writeFile(dir / "torus.stl", binaryStl(facetCorners(shuffledFaces(torus(30, 12), 3))));
-    ASSERT_EQ(callLibrary(dir / "torus.stl", dir / "ascii.stl", 0),
-              1);  // ASCII input: the library's own output
+    ASSERT_EQ(callLibrary(dir / "torus.stl", dir / "ascii.stl", 0), 1);  // ASCII input: the library's own output
     // Meshes of different kinds and sizes, so that calls overlap at every stage.
-    const struct Job {
-        const char* input;
-        int iterations;
-        bool heightLimited;
-        float threshold;
-    } jobs[] = {{"tetra.stl", 3, false, 0},   {"tetra.stl", 5, true, 0.3f}, {"torus.stl", 1, false, 0},
-                {"torus.stl", 3, true, 0.2f}, {"ascii.stl", 2, false, 0},   {"ascii.stl", 4, true, 0.5f}};
+    // clang-format off
+    const struct Job { const char* input; int iterations; bool heightLimited; float threshold; } jobs[] = {
+        {"tetra.stl", 3, false, 0}, {"tetra.stl", 5, true, 0.3f}, {"torus.stl", 1, false, 0},
+        {"torus.stl", 3, true, 0.2f}, {"ascii.stl", 2, false, 0}, {"ascii.stl", 4, true, 0.5f}};
+    // clang-format on
     auto run = [&](const Job& job, const std::string& out) {
-        return callLibrary(dir / job.input, dir / out, job.iterations,
-                           job.heightLimited ? &job.threshold : nullptr);
+        return callLibrary(dir / job.input, dir / out, job.iterations, job.heightLimited ? &job.threshold : nullptr);
     };
     constexpr std::size_t Rounds = 3;  // each thread runs three jobs, each thread starting at another
     std::vector<std::string> expected;

@@ -17,9 +17,7 @@
 using namespace testing_support;
 using Random = std::mt19937;
 
-static int uniform(Random& random, int low, int high) {
-    return std::uniform_int_distribution<int>(low, high)(random);
-}
+static int uniform(Random& random, int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); }
 
 // Each axis draws from three anchors per run (both zeros, cell edges of 2^-14
 // and 2^-18, 16 and 32 and their neighbours, subnormals), moved by ulps or by
@@ -46,8 +44,7 @@ TEST(Weld, MatchesLiteralScan) {
     for (std::uint32_t seed = 1; seed <= 400; ++seed) {
         Random random(seed);
         float anchor[3][3];
-        for (auto& axis : anchor)
-            std::generate(axis, axis + 3, [&] { return anchors[uniform(random, 0, 15)]; });
+        for (auto& axis : anchor) std::generate(axis, axis + 3, [&] { return anchors[uniform(random, 0, 15)]; });
         const auto count = std::int32_t(3 + seed * 37 % 700);  // not always whole facets
         std::vector<float> corners;
         for (int k = 0; k < count; ++k) {
@@ -55,11 +52,9 @@ TEST(Weld, MatchesLiteralScan) {
             for (int a = 0; a < 3; ++a) {
                 float value = earlier < k ? corners[3 * earlier + a] : anchor[a][uniform(random, 0, 2)];
                 const int kind = uniform(random, 0, 31);
-                if (kind == 0)
-                    value = uniform(random, 0, 3) == 0 ? NAN : uniform(random, 0, 1) ? INFINITY : -INFINITY;
+                if (kind == 0) value = uniform(random, 0, 3) == 0 ? NAN : uniform(random, 0, 1) ? INFINITY : -INFINITY;
                 if (kind > 16) value = static_cast<float>(value + offsets[uniform(random, 0, 7)]);
-                for (int steps = kind > 10 ? uniform(random, -2, 2) : 0; steps != 0;
-                     steps -= steps > 0 ? 1 : -1)
+                for (int steps = kind > 10 ? uniform(random, -2, 2) : 0; steps != 0; steps -= steps > 0 ? 1 : -1)
                     value = std::nextafter(value, steps > 0 ? INFINITY : -INFINITY);
                 corners.push_back(value);
             }
@@ -83,8 +78,7 @@ static Mesh randomMesh(Random& random, int kind) {
     if (kind < 3) {
         const Mesh torus =
             shuffledFaces(testing_support::torus(uniform(random, 3, 9), uniform(random, 3, 9)), random());
-        for (const std::int32_t* face = torus.faces.get(); face != torus.faces.get() + 3 * torus.faceCount;
-             face += 3) {
+        for (const std::int32_t* face = torus.faces.get(); face != torus.faces.get() + 3 * torus.faceCount; face += 3) {
             std::int32_t c[3] = {face[0], face[1], face[2]};
             std::rotate(c, c + uniform(random, 0, 2), c + 3);
             if (kind == 2 && uniform(random, 0, 4) == 0) std::swap(c[1], c[2]);
@@ -97,8 +91,7 @@ static Mesh randomMesh(Random& random, int kind) {
     } else {
         const int n = uniform(random, 1, 8);
         for (int count = uniform(random, 0, 40); count > 0; --count) {
-            const int a = uniform(random, 0, n - 1), b = uniform(random, 0, n - 1),
-                      c = uniform(random, 0, n - 1);
+            const int a = uniform(random, 0, n - 1), b = uniform(random, 0, n - 1), c = uniform(random, 0, n - 1);
             const int same = kind == 4 ? uniform(random, 0, 3) : 0;
             faces.insert(faces.end(), {a, same == 1 || same == 2 ? a : b, same == 1 ? a : same == 3 ? b : c});
         }
@@ -133,9 +126,7 @@ TEST(Subdivision, VertexLimitIsCheckedBeforeEveryIteration) {
     EXPECT_EQ(mesh.vertexCount, 200000);
     mesh = torus(7, 7143);  // 50001: none
     std::vector<float> heights;
-    EXPECT_EQ(
-        stlrefine::subdivideMesh(mesh, 1) + stlrefine::subdivideMeshHeightLimited(mesh, 4, -1.0f, heights),
-        0);
+    EXPECT_EQ(stlrefine::subdivideMesh(mesh, 1) + stlrefine::subdivideMeshHeightLimited(mesh, 4, -1.0f, heights), 0);
     EXPECT_TRUE(mesh.faceCount == 2 * 50001 && heights.empty());
     // 10000 -> 40000 -> 160000 vertices: the third iteration and its height test never start.
     mesh = torus(100, 100);
@@ -177,9 +168,7 @@ TEST(Normals, RoundedAsWrittenInSinglePrecision) {
         vertices.push_back(std::ldexp(std::uniform_real_distribution<float>(-1, 1)(random), scale));
     }
     stlrefine::computeFaceNormals(vertices.data(), faces.data(), count, normals.data());
-    auto r = [](double value) {
-        return static_cast<float>(value);
-    };  // a float operation done in double, rounded once
+    auto r = [](double value) { return static_cast<float>(value); };  // a float operation done in double, rounded once
     int fusedDiffers = 0;
     for (const float* p = vertices.data(); p < vertices.data() + vertices.size(); p += 9) {
         float e1[3], e2[3], n[3], s[3];

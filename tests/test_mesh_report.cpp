@@ -33,72 +33,29 @@ Mesh tetrahedronWith(std::vector<float> vertices, std::vector<std::int32_t> face
 
 TEST(MeshReport, HandCheckedMeshes) {
     const double tetrahedronArea = 6 + 2 * std::sqrt(3.0);
-    struct Case {
-        const char* name;
-        Mesh mesh;
-        std::vector<std::int32_t> counts;
-        double area, volume;
-    } cases[] = {
+    // clang-format off
+    struct Case { const char* name; Mesh mesh; std::vector<std::int32_t> counts; double area, volume; } cases[] = {
         {"tetrahedron", tetrahedron(), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, 4.0 / 3},
         // Inside out, and away from the origin, so that no corner's coordinates vanish.
-        {"inside out",
-         makeMesh({1, 2, 3, 3, 2, 3, 1, 4, 3, 1, 2, 5}, {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}),
-         {4, 4, 6, 0, 0, 0, 0, 1, 0, 1},
-         tetrahedronArea,
-         -4.0 / 3},
-        {"open strip",
-         makeMesh({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 2, 0, 2, 3, 1, 4, 2}),
-         {5, 3, 7, 5, 0, 0, 0, 1, 3, 0},
-         1.5,
-         0},
+        {"inside out", makeMesh({1, 2, 3, 3, 2, 3, 1, 4, 3, 1, 2, 5}, {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}), {4, 4, 6, 0, 0, 0, 0, 1, 0, 1}, tetrahedronArea, -4.0 / 3},
+        {"open strip", makeMesh({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0}, {0, 1, 2, 0, 2, 3, 1, 4, 2}), {5, 3, 7, 5, 0, 0, 0, 1, 3, 0}, 1.5, 0},
         // A second tetrahedron on vertex 0 only: touching at a point is not connected.
-        {"two parts",
-         tetrahedronWith({0, 0, -2, 0, -2, 0, -2, 0, 0}, {0, 5, 4, 0, 4, 6, 0, 6, 5, 4, 5, 6}),
-         {7, 8, 12, 0, 0, 0, 0, 2, 0, 1},
-         2 * tetrahedronArea,
-         8.0 / 3},
+        {"two parts", tetrahedronWith({0, 0, -2, 0, -2, 0, -2, 0, 0}, {0, 5, 4, 0, 4, 6, 0, 6, 5, 4, 5, 6}), {7, 8, 12, 0, 0, 0, 0, 2, 0, 1}, 2 * tetrahedronArea, 8.0 / 3},
         // A fin on edge 0-1 (three facets there) joins the tetrahedron's part.
-        {"non-manifold",
-         tetrahedronWith({1, -1, 1}, {0, 1, 4}),
-         {5, 5, 8, 2, 1, 0, 0, 1, 1, 0},
-         tetrahedronArea + std::sqrt(2.0),
-         4.0 / 3},
+        {"non-manifold", tetrahedronWith({1, -1, 1}, {0, 1, 4}), {5, 5, 8, 2, 1, 0, 0, 1, 1, 0}, tetrahedronArea + std::sqrt(2.0), 4.0 / 3},
         // A collapsed facet has no edges and no part; a sliver along edge 0-1 has both.
-        {"degenerate",
-         tetrahedronWith({1, 0, 0}, {1, 1, 2, 0, 4, 1}),
-         {5, 6, 8, 2, 1, 0, 2, 1, 1, 0},
-         tetrahedronArea,
-         4.0 / 3},
+        {"degenerate", tetrahedronWith({1, 0, 0}, {1, 1, 2, 0, 4, 1}), {5, 6, 8, 2, 1, 0, 2, 1, 1, 0}, tetrahedronArea, 4.0 / 3},
         // A NaN corner: no area, volume or extent, but edges and a part.
-        {"not finite",
-         makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}),
-         {6, 2, 6, 6, 0, 0, 1, 2, 2, 0},
-         0.5,
-         0},
+        {"not finite", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}), {6, 2, 6, 6, 0, 0, 1, 2, 2, 0}, 0.5, 0},
         // Single precision at the ends of its range: a squared length that overflows still
         // gives a finite (zero) normal; a cross product that overflows or underflows does not.
-        {"huge",
-         makeMesh({0, 0, 0, 0x1p63f, 0, 0, 0, 0x1p63f, 0}, {0, 1, 2}),
-         {3, 1, 3, 3, 0, 0, 0, 1, 1, 0},
-         0x1p125,
-         0},
-        {"too huge",
-         makeMesh({0, 0, 0, 0x1p64f, 0, 0, 0, 0x1p64f, 0}, {0, 1, 2}),
-         {3, 1, 3, 3, 0, 0, 1, 1, 1, 0},
-         0,
-         0},
-        {"too tiny",
-         makeMesh({0, 0, 0, 0x1p-70f, 0, 0, 0, 0x1p-70f, 0}, {0, 1, 2}),
-         {3, 1, 3, 3, 0, 0, 1, 1, 1, 0},
-         0,
-         0},
-        {"same face twice",
-         makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 1, 2}),
-         {3, 2, 3, 0, 0, 3, 0, 1, 0, 0},
-         1,
-         0},
+        {"huge", makeMesh({0, 0, 0, 0x1p63f, 0, 0, 0, 0x1p63f, 0}, {0, 1, 2}), {3, 1, 3, 3, 0, 0, 0, 1, 1, 0}, 0x1p125, 0},
+        {"too huge", makeMesh({0, 0, 0, 0x1p64f, 0, 0, 0, 0x1p64f, 0}, {0, 1, 2}), {3, 1, 3, 3, 0, 0, 1, 1, 1, 0}, 0, 0},
+        {"too tiny", makeMesh({0, 0, 0, 0x1p-70f, 0, 0, 0, 0x1p-70f, 0}, {0, 1, 2}), {3, 1, 3, 3, 0, 0, 1, 1, 1, 0}, 0, 0},
+        {"same face twice", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 1, 2}), {3, 2, 3, 0, 0, 3, 0, 1, 0, 0}, 1, 0},
         {"empty", makeMesh({}, {}), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         const stlrefine::MeshReport r = stlrefine::reportMesh(c.mesh);
         EXPECT_EQ(countsOf(r), c.counts) << c.name;
@@ -126,8 +83,7 @@ TEST(MeshReport, ShuffledTori) {
     const stlrefine::MeshReport r = stlrefine::reportMesh(shuffledFaces(makeMesh(vertices, faces), 11));
     const std::int32_t grid = (9 + 10 + 11) * 7;
     EXPECT_EQ(countsOf(r), std::vector<std::int32_t>({grid, 2 * grid, 3 * grid, 0, 0, 0, 0, 3, 0, 1}));
-    const double solidTori =
-        3 * 2 * std::numbers::pi * std::numbers::pi * 2.0 * 0.75 * 0.75;  // 2 pi^2 R r^2 each
-    EXPECT_GT(r.volume, 0.75 * solidTori);                                // the polygons lose a little of it
+    const double solidTori = 3 * 2 * std::numbers::pi * std::numbers::pi * 2.0 * 0.75 * 0.75;  // 2 pi^2 R r^2 each
+    EXPECT_GT(r.volume, 0.75 * solidTori);  // the polygons lose a little of it
     EXPECT_LT(r.volume, solidTori);
 }

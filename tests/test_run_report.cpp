@@ -33,19 +33,18 @@ TEST(RunReport, WrittenRunWithStats) {
                       .seconds = 0.25,
                       .report = report};
 
-    EXPECT_EQ(
-        stlrefine::cli::jsonLine(run, true),
-        R"({"input":"dir/a.stl","output":"-","status":"written","exit_status":0,"input_type":"binary",)"
-        R"("facets_in":4,"vertices_in":4,"facets_out":16,"vertices_out":10,"iterations_asked":3,)"
-        R"("max_height":0.1,"iterations_run":2,"stopped":"height","seconds":0.25,"reason":null,)"
-        R"("input_mesh":{"vertices":4,"facets":4,"edges":6,"boundary_edges":0,"non_manifold_edges":0,)"
-        R"("flipped_edges":0,"degenerate_facets":0,"facets_with_open_edges":0,"parts":1,)"
-        R"("box_min":[0,0,0],"box_max":[2,2,2],"area":9.464101615137753,"volume":1.3333333333333333,)"
-        R"("closed":true},)"
-        R"("refined_mesh":{"vertices":1,"facets":1,"edges":3,"boundary_edges":3,"non_manifold_edges":0,)"
-        R"("flipped_edges":2,"degenerate_facets":0,"facets_with_open_edges":3,"parts":1,)"
-        R"("box_min":[0,null,0],"box_max":[1e+30,0,0],"area":0.5,"volume":null,"closed":false}})"
-        "\n");
+    EXPECT_EQ(stlrefine::cli::jsonLine(run, true),
+              R"({"input":"dir/a.stl","output":"-","status":"written","exit_status":0,"input_type":"binary",)"
+              R"("facets_in":4,"vertices_in":4,"facets_out":16,"vertices_out":10,"iterations_asked":3,)"
+              R"("max_height":0.1,"iterations_run":2,"stopped":"height","seconds":0.25,"reason":null,)"
+              R"("input_mesh":{"vertices":4,"facets":4,"edges":6,"boundary_edges":0,"non_manifold_edges":0,)"
+              R"("flipped_edges":0,"degenerate_facets":0,"facets_with_open_edges":0,"parts":1,)"
+              R"("box_min":[0,0,0],"box_max":[2,2,2],"area":9.464101615137753,"volume":1.3333333333333333,)"
+              R"("closed":true},)"
+              R"("refined_mesh":{"vertices":1,"facets":1,"edges":3,"boundary_edges":3,"non_manifold_edges":0,)"
+              R"("flipped_edges":2,"degenerate_facets":0,"facets_with_open_edges":3,"parts":1,)"
+              R"("box_min":[0,null,0],"box_max":[1e+30,0,0],"area":0.5,"volume":null,"closed":false}})"
+              "\n");
     EXPECT_EQ(stlrefine::cli::statsText(run),
               "stlrefine: input mesh: 4 vertices, 4 facets (0 degenerate), 6 edges (0 boundary, "
               "0 non-manifold), 1 part\n"

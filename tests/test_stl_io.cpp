@@ -27,8 +27,7 @@ using enum stlrefine::StlFormat;
 // parser, through one open handle. The parser's result and the corners. With
 // `pipe`, the bytes come through a named pipe (POSIX), which is read to its
 // end before its type is known.
-static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::string& bytes,
-                                                                stlrefine::StlFormat format,
+static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::string& bytes, stlrefine::StlFormat format,
                                                                 bool pipe = false) {
     TempDir dir;
     std::thread writer;
@@ -41,8 +40,7 @@ static std::pair<bool, stlrefine::StlPointList> readThroughFile(const std::strin
     if (!writer.joinable()) writeFile(dir / "in.stl", bytes);
     stlrefine::platform::InputFile input;
     stlrefine::StlHead head;
-    EXPECT_TRUE(input.open(widePath(dir / "in.stl")) && stlrefine::detectStlFile(input, head) &&
-                head.format == format);
+    EXPECT_TRUE(input.open(widePath(dir / "in.stl")) && stlrefine::detectStlFile(input, head) && head.format == format);
     if (writer.joinable()) writer.join();
     std::pair<bool, stlrefine::StlPointList> read;
     read.first = stlrefine::parseStlFile(input, head, read.second);
@@ -57,26 +55,15 @@ TEST(StlInput, Detection) {
                       two = "solid 2" + binaryStl(std::vector<float>(18)).substr(7);
     const std::string huge = one.substr(0, 80) + "\xFF\xFF\xFF\xFF";
     const std::uint64_t hugeSize = 84 + 50 * std::uint64_t{0xFFFFFFFF};
-    const struct {
-        std::string head;
-        std::uint64_t size;
-        stlrefine::StlFormat format;
-    } cases[] = {{one, 134, Binary},
-                 {one, 133, NotStl},
-                 {one, 135, NotStl},
-                 {two, 184, Binary},
-                 {two, 185, Ascii},
-                 {huge, hugeSize, Binary},
-                 {huge, hugeSize & 0xFFFFFFFF, NotStl},
-                 {"solid", 5, Ascii},
-                 {"soli", 4, NotStl},
-                 {"SOLID x\n", 8, NotStl},
-                 {" solid\n", 7, NotStl},
-                 {"\xEF\xBB\xBFsolid\n", 9, NotStl}};
+    // clang-format off
+    const struct { std::string head; std::uint64_t size; stlrefine::StlFormat format; } cases[] = {
+        {one, 134, Binary}, {one, 133, NotStl}, {one, 135, NotStl}, {two, 184, Binary}, {two, 185, Ascii},
+        {huge, hugeSize, Binary}, {huge, hugeSize & 0xFFFFFFFF, NotStl}, {"solid", 5, Ascii}, {"soli", 4, NotStl},
+        {"SOLID x\n", 8, NotStl}, {" solid\n", 7, NotStl}, {"\xEF\xBB\xBFsolid\n", 9, NotStl}};
+    // clang-format on
     for (const auto& c : cases) {
         const auto* head = reinterpret_cast<const unsigned char*>(c.head.data());
-        EXPECT_EQ(stlrefine::detectStlFormat(head, std::min<std::size_t>(c.head.size(), 84), c.size),
-                  c.format)
+        EXPECT_EQ(stlrefine::detectStlFormat(head, std::min<std::size_t>(c.head.size(), 84), c.size), c.format)
             << c.size;
     }
 }
@@ -91,16 +78,15 @@ TEST(StlInput, BinaryCornersBitForBit) {
     std::memcpy(corners.data(), patterns, sizeof patterns);
     for (int i = 0; corners.size() < 9 * 10000; ++i) corners.push_back(float(i) + 0.5f);
     for (const unsigned char filler : {0x00, 0xFF}) {  // the second through a pipe
-        EXPECT_EQ(bitsOf(readThroughFile(binaryStl(corners, filler), Binary, filler == 0xFF).second),
-                  bitsOf(corners));
+        EXPECT_EQ(bitsOf(readThroughFile(binaryStl(corners, filler), Binary, filler == 0xFF).second), bitsOf(corners));
     }
     const std::string records = binaryStl(corners).substr(84);
     for (const auto& [size, maxCount, decoded] :
          {std::array<std::size_t, 3>{50 * 3 + 49, 5, 3}, {150, 2, 2}, {49, 5, 0}}) {
         stlrefine::StlPointList part;
-        EXPECT_EQ(stlrefine::appendBinaryFacets(reinterpret_cast<const unsigned char*>(records.data()), size,
-                                                maxCount, part),
-                  decoded);
+        EXPECT_EQ(
+            stlrefine::appendBinaryFacets(reinterpret_cast<const unsigned char*>(records.data()), size, maxCount, part),
+            decoded);
         EXPECT_EQ(bitsOf(part), bitsOf(corners.data(), 9 * decoded)) << size;
     }
 }
@@ -117,14 +103,9 @@ TEST(StlInput, AsciiLinesAndBlockEdges) {
         return text + std::string(size - text.size() - 1, 'x') + '\n';
     };
     const std::string nul(1, '\0');
-    const struct {
-        std::string text;
-        bool success;
-        stlrefine::StlPointList corners;
-    } cases[] = {
-        {"solid\nvertex\nvertex 7\nvertex 7 8\nvertex 1 2 3 4\nend",
-         true,
-         {0, 0, 0, 7, 0, 0, 7, 8, 0, 1, 2, 3}},
+    // clang-format off
+    const struct { std::string text; bool success; stlrefine::StlPointList corners; } cases[] = {
+        {"solid\nvertex\nvertex 7\nvertex 7 8\nvertex 1 2 3 4\nend", true, {0, 0, 0, 7, 0, 0, 7, 8, 0, 1, 2, 3}},
         {"solid\nvertexx 3 3 3\nvert 5 5 5\nVERTEX 2 2 2\nend\n", false, {2, 2, 2}},
         {"solid a\nvertex 1 1 1\nendsolid a\nsolid b\nvertex 2 2 2\nendsolid b", true, {1, 1, 1, 2, 2, 2}},
         {"solid\r\n\r\nvertex 1 2 3\nend", false, {}},
@@ -138,9 +119,8 @@ TEST(StlInput, AsciiLinesAndBlockEdges) {
         {upTo(block - 1) + "\nvertex 1 2 3\nend", false, {}},
         {upTo(block - 1) + "\r\nvertex 1 2 3\nend", false, {}},
         {upTo(block - 13) + "vertex 1 2 3\r\n\r\nvertex 4 5 6\nend", false, {1, 2, 3}},
-        {upTo(99) + "vertex 7 8 9 " + std::string(3 * block, 'y') + "\nvertex 1 2 3\nend",
-         true,
-         {7, 8, 9, 1, 2, 3}}};
+        {upTo(99) + "vertex 7 8 9 " + std::string(3 * block, 'y') + "\nvertex 1 2 3\nend", true, {7, 8, 9, 1, 2, 3}}};
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(readThroughFile(c.text, Ascii), std::pair(c.success, c.corners))
             << c.text.size() << " bytes: " << c.text.substr(0, 60);
@@ -218,8 +198,7 @@ TEST(StlInput, NumbersAgreeWithStrtod) {
     for (const std::string& token : tokens) {
         const float expected = static_cast<float>(std::strtod(token.c_str(), nullptr));
         const float parsed = stlrefine::parseStlNumber(token.data(), token.data() + token.size());
-        if (std::bit_cast<std::uint32_t>(parsed) != std::bit_cast<std::uint32_t>(expected) &&
-            ++mismatches <= 20)
+        if (std::bit_cast<std::uint32_t>(parsed) != std::bit_cast<std::uint32_t>(expected) && ++mismatches <= 20)
             ADD_FAILURE() << "token \"" << token << "\": got " << parsed << ", expected " << expected;
     }
     EXPECT_EQ(mismatches, 0);
@@ -230,8 +209,7 @@ TEST(StlInput, NumbersAgreeWithStrtod) {
 // every fourth normal a random bit pattern; the text spans many buffers.
 TEST(StlOutput, AsciiMatchesClassicLocaleStream) {
     const float nanA = std::bit_cast<float>(0xFFFFFFFFu), nanB = std::bit_cast<float>(0x7FC00000u);
-    std::vector<float> corners = {0,    0, 0,     -0.0f, 0, 0, nanA, nanA, nanA,
-                                  nanB, 0, -0.0f, 0,     0, 0, nanA, nanB, 0};
+    std::vector<float> corners = {0, 0, 0, -0.0f, 0, 0, nanA, nanA, nanA, nanB, 0, -0.0f, 0, 0, 0, nanA, nanB, 0};
     const std::vector<float> ring = facetCorners(torus(200, 100));
     corners.insert(corners.end(), ring.begin(), ring.end());
     std::vector<float> normals;
@@ -243,10 +221,9 @@ TEST(StlOutput, AsciiMatchesClassicLocaleStream) {
         for (int k = 0; k < 3; ++k)
             normals.push_back(normals.size() % 12 < 3 ? std::bit_cast<float>(std::uint32_t(random()))
                                                       : float(int(random()) * 0x1p-31));
-        expected << "facet normal " << normals.end()[-3] << ' ' << normals.end()[-2] << ' '
-                 << normals.end()[-1] << "\nouter loop\n";
-        for (int k = 0; k < 9; k += 3)
-            expected << "vertex " << c[k] << ' ' << c[k + 1] << ' ' << c[k + 2] << '\n';
+        expected << "facet normal " << normals.end()[-3] << ' ' << normals.end()[-2] << ' ' << normals.end()[-1]
+                 << "\nouter loop\n";
+        for (int k = 0; k < 9; k += 3) expected << "vertex " << c[k] << ' ' << c[k + 1] << ' ' << c[k + 2] << '\n';
         expected << "endloop\nendfacet\n";
     }
     TempDir dir;

@@ -54,9 +54,7 @@ static ssize_t faulty(const char* op, int fd, void* data, size_t n) {
         return -1;
     }
     if (left > 0 && (unsigned long long)left < n) n = (size_t)left;
-    const ssize_t done = op[0] == 'r'   ? realRead(fd, data, n)
-                         : op[0] == 'w' ? realWrite(fd, data, n)
-                                        : realClose(fd);
+    const ssize_t done = op[0] == 'r' ? realRead(fd, data, n) : op[0] == 'w' ? realWrite(fd, data, n) : realClose(fd);
     if (left > 0 && done > 0) passed += done;
     return done;
 }

@@ -42,8 +42,7 @@ std::string binaryStl(const std::vector<float>& corners, unsigned char filler) {
     const auto count = static_cast<std::uint32_t>(corners.size() / 9);
     std::string bytes = std::string(80, char(filler)) + std::string(reinterpret_cast<const char*>(&count), 4);
     for (std::size_t f = 0; f < count; ++f) {
-        bytes +=
-            std::string(12, char(filler)) + std::string(reinterpret_cast<const char*>(&corners[9 * f]), 36);
+        bytes += std::string(12, char(filler)) + std::string(reinterpret_cast<const char*>(&corners[9 * f]), 36);
         bytes += std::string(2, char(filler));
     }
     return bytes;

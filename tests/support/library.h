@@ -17,9 +17,8 @@ inline constexpr bool Sanitized = false;
 inline int callLibrary(const std::filesystem::path& in, const std::filesystem::path& out, int iterations,
                        const float* threshold = nullptr) {
     const std::wstring wideIn = widePath(in), wideOut = widePath(out);
-    return threshold
-               ? subdivision_noWeight_heightDetect(wideIn.c_str(), wideOut.c_str(), iterations, *threshold)
-               : subdivision_noWeight(wideIn.c_str(), wideOut.c_str(), iterations);
+    return threshold ? subdivision_noWeight_heightDetect(wideIn.c_str(), wideOut.c_str(), iterations, *threshold)
+                     : subdivision_noWeight(wideIn.c_str(), wideOut.c_str(), iterations);
 }
 
 }  // namespace testing_support

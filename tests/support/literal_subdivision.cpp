@@ -18,9 +18,7 @@ Mesh literalSubdivideOnce(const Mesh& mesh) {
         int t = s - s % 3 + 3;  // the first slot of the next face
         while (t < slots && (paired[t] || f[t] != q || f[endOf(t)] != p)) ++t;
         std::size_t n = 0;  // without a partner: the earliest new vertex on the same two indices
-        while (t == slots && n < madeOn.size() && madeOn[n] != std::pair(p, q) &&
-               madeOn[n] != std::pair(q, p))
-            ++n;
+        while (t == slots && n < madeOn.size() && madeOn[n] != std::pair(p, q) && madeOn[n] != std::pair(q, p)) ++n;
         if (t < slots || n == madeOn.size()) {  // a new vertex
             n = madeOn.size();
             madeOn.emplace_back(p, q);
@@ -33,16 +31,15 @@ Mesh literalSubdivideOnce(const Mesh& mesh) {
         if (t < slots) paired[s] = paired[t] = true, mid[t] = mid[s];
     }
     for (int s = 0; s < slots; s += 3) {
-        faces.insert(faces.end(), {f[s], mid[s], mid[s + 2], f[s + 1], mid[s + 1], mid[s], f[s + 2],
-                                   mid[s + 2], mid[s + 1], mid[s], mid[s + 1], mid[s + 2]});
+        faces.insert(faces.end(), {f[s], mid[s], mid[s + 2], f[s + 1], mid[s + 1], mid[s], f[s + 2], mid[s + 2],
+                                   mid[s + 1], mid[s], mid[s + 1], mid[s + 2]});
     }
     return makeMesh(vertices, faces);
 }
 
 Mesh literalSubdivide(const Mesh& mesh, int iterations) {
     Mesh result = copyOf(mesh);
-    for (int run = 0; run < iterations && result.vertexCount <= 50000; ++run)
-        result = literalSubdivideOnce(result);
+    for (int run = 0; run < iterations && result.vertexCount <= 50000; ++run) result = literalSubdivideOnce(result);
     return result;
 }
 

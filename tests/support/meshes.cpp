@@ -9,8 +9,7 @@
 namespace testing_support {
 
 Mesh makeMesh(const std::vector<float>& vertices, const std::vector<std::int32_t>& faces) {
-    Mesh mesh{stlrefine::allocateArray<float>(vertices.size()),
-              stlrefine::allocateArray<std::int32_t>(faces.size()),
+    Mesh mesh{stlrefine::allocateArray<float>(vertices.size()), stlrefine::allocateArray<std::int32_t>(faces.size()),
               static_cast<std::int32_t>(vertices.size() / 3), static_cast<std::int32_t>(faces.size() / 3)};
     std::copy(vertices.begin(), vertices.end(), mesh.vertices.get());
     std::copy(faces.begin(), faces.end(), mesh.faces.get());
@@ -32,9 +31,8 @@ Mesh torus(int rings, int sides, float majorRadius, float minorRadius) {
         for (int j = 0; j < sides; ++j) {
             const double u = 2 * std::numbers::pi * i / rings, v = 2 * std::numbers::pi * j / sides,
                          r = majorRadius + minorRadius * std::cos(v);
-            vertices.insert(vertices.end(),
-                            {static_cast<float>(r * std::cos(u)), static_cast<float>(r * std::sin(u)),
-                             static_cast<float>(minorRadius * std::sin(v))});
+            vertices.insert(vertices.end(), {static_cast<float>(r * std::cos(u)), static_cast<float>(r * std::sin(u)),
+                                             static_cast<float>(minorRadius * std::sin(v))});
             const int a = i * sides + j, b = (i + 1) % rings * sides + j;
             const int c = (i + 1) % rings * sides + (j + 1) % sides, d = i * sides + (j + 1) % sides;
             faces.insert(faces.end(), {a, b, c, a, c, d});
@@ -43,15 +41,12 @@ Mesh torus(int rings, int sides, float majorRadius, float minorRadius) {
     return makeMesh(vertices, faces);
 }
 
-Mesh tetrahedron() {
-    return makeMesh({0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2}, {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3});
-}
+Mesh tetrahedron() { return makeMesh({0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 2}, {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3}); }
 
 std::vector<float> facetCorners(const Mesh& mesh) {
     std::vector<float> corners;
     const float* vertices = mesh.vertices.get();
-    for (const std::int32_t v : facesOf(mesh))
-        corners.insert(corners.end(), vertices + 3 * v, vertices + 3 * v + 3);
+    for (const std::int32_t v : facesOf(mesh)) corners.insert(corners.end(), vertices + 3 * v, vertices + 3 * v + 3);
     return corners;
 }
 

@@ -28,8 +28,7 @@ static int armed;
 
 static BOOL WINAPI failingClose(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info;
-    const int fail = armed && GetFileInformationByHandle(handle, &info) &&
-                     info.nFileIndexLow == output.nFileIndexLow &&
+    const int fail = armed && GetFileInformationByHandle(handle, &info) && info.nFileIndexLow == output.nFileIndexLow &&
                      info.nFileIndexHigh == output.nFileIndexHigh;
     const BOOL closed = realClose(handle);
     if (!fail) return closed;
@@ -49,8 +48,7 @@ static int failCloseOf(HMODULE library, const wchar_t* path) {
     for (IMAGE_IMPORT_DESCRIPTOR* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports); d->Name; ++d) {
         for (IMAGE_THUNK_DATA* slot = (IMAGE_THUNK_DATA*)(base + d->FirstThunk); slot->u1.Function; ++slot) {
             DWORD old;
-            if (slot->u1.Function != close ||
-                !VirtualProtect(&slot->u1.Function, sizeof close, PAGE_READWRITE, &old)) {
+            if (slot->u1.Function != close || !VirtualProtect(&slot->u1.Function, sizeof close, PAGE_READWRITE, &old)) {
                 continue;
             }
             realClose = (BOOL(WINAPI*)(HANDLE))slot->u1.Function;
