@@ -513,8 +513,10 @@ int refineAll(const Options& options, std::vector<Job>& jobs, std::size_t worker
             finished.notify_one();
         }
     };
+    // A single file is refined on this thread: a thread of its own would
+    // only add its start and a fresh memory arena to the call.
     std::vector<std::thread> threads;
-    for (std::size_t worker = 0; worker < workers; ++worker) {
+    for (std::size_t worker = 0; worker < (jobs.size() > 1 ? workers : 0); ++worker) {
         try {
             threads.emplace_back(work, worker);
         } catch (const std::system_error&) {
