@@ -31,6 +31,7 @@ OUTCOMES = {
     "OPEN": (["start output ascii stl file...", "- Error, unable open file to save", *WRITTEN[1:]], 1, 3),
     "READ": (["it binary_stl !!", READ_ERROR], 0, 1),
     "READ HEAD": ([READ_ERROR], 0, 1),
+    "READ ASCII": (["it ascii_stl", READ_ERROR], 0, 1),
     **{name: (["start output ascii stl file...", f"error: cannot write {{output}}: {reason}, mesh not saved"], 0, 3)
        for name, reason in (("ENOSPC", "No space left on device"), ("EIO", "Input/output error"))},
 }
@@ -77,6 +78,8 @@ CASES = [
     ("EIO after 100 kB, hard link emptied", f"{OLD}out.stl; ln out.stl other.stl", IN, "out.stl",
      fault("write", "out.stl"), "EIO", [("out.stl", b""), ("other.stl", b"")]),
     ("EIO reading the input", "cp ../torus.stl in.stl", "in.stl", "out.stl", fault("read", "in.stl", 1000), "READ", []),
+    ("EIO reading an ASCII input", "cp ../NEW.stl in.stl", "in.stl", "out.stl", fault("read", "in.stl", 100_000),
+     "READ ASCII", []),
     ("EIO reading its first bytes", "cp ../torus.stl in.stl", "in.stl", "out.stl", fault("read", "in.stl", 0), "READ HEAD", []),
     ("missing folder", "", IN, "none/out.stl", None, "OPEN", []),
     ("folder as output", "mkdir out.stl", IN, "out.stl", None, "OPEN", []),
