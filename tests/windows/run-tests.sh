@@ -90,6 +90,11 @@ if [ ! -e "$WINEPREFIX/system.reg" ]; then
   echo "--- creating the Wine prefix"
   wine wineboot --init >"$root/wineboot.log" 2>&1 || { cat "$root/wineboot.log"; exit 1; }
 fi
+# One server for the whole run: by default it exits three seconds after its
+# last client, and a client that connects while it shuts down dies with
+# "wine client error: recvmsg: Connection reset by peer". Wait for the one
+# wineboot left to go, then start one that stays until stopWine.
+wineserver -w && wineserver -p
 windowsPath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 
 # Windows writes CR LF on standard output and in files; the CLI's messages
