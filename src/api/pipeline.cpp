@@ -83,7 +83,7 @@ void run(const RefineRequest& request, const Console& console, RefineReport& rep
     console.line("total face after: ", mesh.faceCount);
     report.verticesOut = mesh.vertexCount;
     report.facetsOut = mesh.faceCount;
-    if (request.reportMeshes) report.refinedMesh = reportMesh(mesh);
+    if (request.reportMeshes) report.refinedMesh = reportRefinedMesh(mesh, *report.inputMesh);
 
     console.line("start output ascii stl file...");
     const platform::OutputFile::Mode mode = request.format == StlFormat::Ascii

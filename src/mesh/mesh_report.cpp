@@ -24,7 +24,8 @@
 // magnitudes are 2^29 apart), so the only rounding is that of the products
 // and the sums, far below what a float mesh can resolve even over millions
 // of facets. The volume is the sum of the signed tetrahedra from vertex 0
-// (the first corner of the first facet of a welded file) over the faces,
+// (the first corner of the first facet of a welded file; the origin if that
+// corner is not finite) over the faces,
 // which does not depend on that point when the mesh is closed, and keeps
 // the terms small when the mesh lies far from the origin.
 #include "mesh/mesh_report.h"
@@ -60,6 +61,7 @@ public:
         return x;
     }
     bool isRoot(std::int32_t x) const { return parent_[x] < 0; }
+    std::int32_t sizeOf(std::int32_t root) const { return -parent_[root]; }
     void unite(std::int32_t a, std::int32_t b) {
         a = find(a);
         b = find(b);
@@ -111,15 +113,32 @@ bool hasFiniteNormal(const float* c) {
     return std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) && squaredLength(c) > 0;
 }
 
-// Area, volume and degenerate facets; marks the collapsed facets (0 in
-// `hasEdges`) and counts the slots of the others into the bucket of their
-// lower vertex (`bucketSize`, zeroed by the caller). Returns the number of
-// slots counted.
+// Whether face `face` (corners at `q`) is a segment or a point: two of its
+// corners are one vertex or lie at one point.
+bool isCollapsed(const std::int32_t* face, const float* const* q) {
+    return face[0] == face[1] || face[1] == face[2] || face[2] == face[0] || samePoint(q[0], q[1]) ||
+           samePoint(q[1], q[2]) || samePoint(q[2], q[0]);
+}
+
+// Area, volume, degenerate and collapsed facets. With `hasEdges`, also marks
+// the collapsed facets (0 there) and counts the slots of the others into the
+// bucket of their lower vertex (`bucketSize`, zeroed by the caller). Returns
+// the number of slots of facets that are not collapsed.
+//
+// A collapsed facet has a zero edge vector, or two equal ones, so its cross
+// product in single precision is zero or NaN: it has no finite normal. Only
+// the degenerate facets are therefore looked at for collapse.
 std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
                           MeshReport& report, unsigned char* hasEdges, std::int32_t* bucketSize) {
     double twiceArea = 0;
     double sixVolume = 0;
-    std::int32_t slotCount = 0;
+    std::int32_t degenerate = 0, collapsedFacets = 0;
+    // Vertex 0, or the origin when vertex 0 is not finite (it would make
+    // every term NaN).
+    const bool finiteFirst =
+        std::isfinite(vertices[0]) && std::isfinite(vertices[1]) && std::isfinite(vertices[2]);
+    double origin[3] = {0, 0, 0};
+    for (int axis = 0; axis < 3 && finiteFirst; ++axis) origin[axis] = vertices[axis];
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const std::int32_t* face = faces + 3 * static_cast<std::size_t>(f);
         const float* q[3];
@@ -128,36 +147,50 @@ std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std:
             q[c] = vertices + 3 * static_cast<std::size_t>(face[c]);
             for (int axis = 0; axis < 3; ++axis) p[c][axis] = q[c][axis];
         }
-        const bool collapsed = (face[0] == face[1]) | (face[1] == face[2]) | (face[2] == face[0]) |
-                               samePoint(q[0], q[1]) | samePoint(q[1], q[2]) | samePoint(q[2], q[0]);
-        hasEdges[f] = !collapsed;
-        if (!collapsed) {
-            ++bucketSize[std::min(face[0], face[1])];
-            ++bucketSize[std::min(face[1], face[2])];
-            ++bucketSize[std::min(face[2], face[0])];
-            slotCount += 3;
-        }
         const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
         const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
         const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
         const double squares = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
         float normal[3];
         faceCross(q[0], q[1], q[2], normal);
-        if (squares == 0 || !hasFiniteNormal(normal)) {
-            ++report.degenerateFacets;
+        const bool finite = hasFiniteNormal(normal);
+        const bool collapsed = !finite && isCollapsed(face, q);
+        collapsedFacets += collapsed ? 1 : 0;
+        if (hasEdges) {
+            hasEdges[f] = !collapsed;
+            if (!collapsed) {
+                ++bucketSize[std::min(face[0], face[1])];
+                ++bucketSize[std::min(face[1], face[2])];
+                ++bucketSize[std::min(face[2], face[0])];
+            }
+        }
+        if (squares == 0 || !finite) {
+            ++degenerate;
             continue;
         }
         twiceArea += std::sqrt(squares);
         // Relative to vertex 0.
         sixVolume +=
-            (p[0][0] - vertices[0]) * n[0] + (p[0][1] - vertices[1]) * n[1] + (p[0][2] - vertices[2]) * n[2];
+            (p[0][0] - origin[0]) * n[0] + (p[0][1] - origin[1]) * n[1] + (p[0][2] - origin[2]) * n[2];
     }
+    report.degenerateFacets = degenerate;
+    report.collapsedFacets = collapsedFacets;
     report.area = twiceArea / 2;
     report.volume = sixVolume / 6;
-    return slotCount;
+    return 3 * (faceCount - collapsedFacets);
 }
 
 }  // namespace
+
+MeshReport reportFaces(const Mesh& mesh) {
+    MeshReport report;
+    report.vertices = mesh.vertexCount;
+    report.facets = mesh.faceCount;
+    measureBox(mesh.vertices.get(), mesh.vertexCount, report);
+    if (mesh.faceCount > 0)
+        measureFaces(mesh.vertices.get(), mesh.faces.get(), mesh.faceCount, report, nullptr, nullptr);
+    return report;
+}
 
 MeshReport reportMesh(const Mesh& mesh) {
     const float* const vertices = mesh.vertices.get();
@@ -235,7 +268,11 @@ MeshReport reportMesh(const Mesh& mesh) {
     }
     for (std::int32_t f = 0; f < faceCount; ++f) {
         report.facetsWithOpenEdges += hasEdges[f] == OpenEdge ? 1 : 0;
-        if (hasEdges[f] != 0 && sets.isRoot(f)) ++report.parts;
+        if (hasEdges[f] != 0 && sets.isRoot(f)) {
+            ++report.parts;
+            const std::int32_t size = sets.sizeOf(f);
+            if (report.smallestPart == 0 || size < report.smallestPart) report.smallestPart = size;
+        }
     }
     report.closed = report.edges > 0 && report.boundaryEdges == 0 && report.nonManifoldEdges == 0 &&
                     report.flippedEdges == 0;

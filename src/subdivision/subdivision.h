@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mesh/mesh.h"
+#include "mesh/mesh_report.h"
 
 namespace stlrefine {
 
@@ -25,5 +26,11 @@ std::int32_t subdivideMesh(Mesh& mesh, std::int32_t iterations);
 // the refinement).
 std::int32_t subdivideMeshHeightLimited(Mesh& mesh, std::int32_t iterations, float heightThreshold,
                                         std::vector<float>& heights);
+
+// reportMesh(refined), where `refined` is the mesh that whole iterations of
+// subdivideMesh or subdivideMeshHeightLimited made of a mesh whose report is
+// `original`. Its edges and parts are worked out from `original` when that
+// mesh is closed, and counted otherwise.
+MeshReport reportRefinedMesh(const Mesh& refined, const MeshReport& original);
 
 }  // namespace stlrefine
