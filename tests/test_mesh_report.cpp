@@ -15,7 +15,7 @@ using namespace testing_support;
 namespace {
 
 // Vertices, facets, edges, boundary, non-manifold, flipped, degenerate, collapsed, parts, smallest part,
-// open facets, closed.
+// open facets, closed; then facets with two open edges.
 std::vector<std::int32_t> countsOf(const stlrefine::MeshReport& r) {
     return {r.vertices,         r.facets,          r.edges, r.boundaryEdges, r.nonManifoldEdges,    r.flippedEdges,
             r.degenerateFacets, r.collapsedFacets, r.parts, r.smallestPart,  r.facetsWithOpenEdges, r.closed};
@@ -25,6 +25,7 @@ std::vector<std::int32_t> countsOf(const stlrefine::MeshReport& r) {
 std::vector<double> figuresOf(const stlrefine::MeshReport& r) {
     const std::vector<std::int32_t> counts = countsOf(r);
     std::vector<double> figures(counts.begin(), counts.end());
+    figures.push_back(r.facetsWithTwoOpenEdges);
     figures.insert(figures.end(), {r.boxMin[0], r.boxMin[1], r.boxMin[2], r.boxMax[0], r.boxMax[1], r.boxMax[2]});
     figures.insert(figures.end(), {r.area, r.volume});
     return figures;
@@ -99,8 +100,8 @@ TEST(MeshReport, ShuffledTori) {
     EXPECT_LT(r.volume, solidTori);
 }
 
-// The report of a refined mesh, worked out from the original's where the mesh stays closed, equals the one
-// counted on it: each mesh refined 0 to 3 times.
+// The report of a refined mesh, worked out from the original's where its edges allow, equals the one counted
+// on it: each mesh refined 0 to 3 times.
 TEST(MeshReport, RefinedMeshes) {
     const Mesh pillow = makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2, 0, 2, 1});  // closed, of two facets
     const float one = 1, next = std::nextafter(1.0f, 2.0f);
@@ -108,10 +109,16 @@ TEST(MeshReport, RefinedMeshes) {
     pair.insert(pair.end(), {9, 0, 0, 9, 1, 0, 9, 0, 1});
     std::vector<std::int32_t> pairFaces = facesOf(torus(5, 4));
     pairFaces.insert(pairFaces.end(), {20, 21, 22, 20, 22, 21});
+    std::vector<std::int32_t> holed = facesOf(torus(6, 5)), turned = facesOf(tetrahedron());
+    holed.erase(holed.begin() + 6, holed.begin() + 15);  // three facets side by side
+    std::swap(turned[0], turned[1]);
     // clang-format off
     struct Case { const char* name; Mesh mesh; } cases[] = {
         {"tetrahedron", tetrahedron()},
         {"shuffled torus", shuffledFaces(torus(6, 5), 3)},
+        {"torus with a hole", shuffledFaces(makeMesh(verticesOf(torus(6, 5)), holed), 5)},
+        {"one facet turned over", makeMesh(verticesOf(tetrahedron()), turned)},
+        {"a fin on an edge", tetrahedronWith({1, -1, 1}, {0, 1, 4})},
         {"two facets back to back", copyOf(pillow)},
         {"a torus and two facets back to back", makeMesh(pair, pairFaces)},
         // Corners one unit in the last place apart: the midpoints fall on the corners.

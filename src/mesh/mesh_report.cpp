@@ -83,9 +83,8 @@ struct EdgeGroup {
     std::int32_t face;       // the first of them
 };
 
-// What `hasEdges` holds for a facet: 0 collapsed, 1 has edges, OpenEdge has
-// an edge of its own.
-constexpr unsigned char OpenEdge = 2;
+// What `openMark` holds for a facet: 0 collapsed, otherwise 1 + the number
+// of its boundary edges.
 
 void measureBox(const float* vertices, std::int32_t vertexCount, MeshReport& report) {
     if (vertexCount <= 0) return;
@@ -120,7 +119,7 @@ bool isCollapsed(const std::int32_t* face, const float* const* q) {
            samePoint(q[1], q[2]) || samePoint(q[2], q[0]);
 }
 
-// Area, volume, degenerate and collapsed facets. With `hasEdges`, also marks
+// Area, volume, degenerate and collapsed facets. With `openMark`, also marks
 // the collapsed facets (0 there) and counts the slots of the others into the
 // bucket of their lower vertex (`bucketSize`, zeroed by the caller). Returns
 // the number of slots of facets that are not collapsed.
@@ -129,7 +128,7 @@ bool isCollapsed(const std::int32_t* face, const float* const* q) {
 // product in single precision is zero or NaN: it has no finite normal. Only
 // the degenerate facets are therefore looked at for collapse.
 std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std::int32_t faceCount,
-                          MeshReport& report, unsigned char* hasEdges, std::int32_t* bucketSize) {
+                          MeshReport& report, unsigned char* openMark, std::int32_t* bucketSize) {
     double twiceArea = 0;
     double sixVolume = 0;
     std::int32_t degenerate = 0, collapsedFacets = 0;
@@ -156,8 +155,8 @@ std::int32_t measureFaces(const float* vertices, const std::int32_t* faces, std:
         const bool finite = hasFiniteNormal(normal);
         const bool collapsed = !finite && isCollapsed(face, q);
         collapsedFacets += collapsed ? 1 : 0;
-        if (hasEdges) {
-            hasEdges[f] = !collapsed;
+        if (openMark) {
+            openMark[f] = !collapsed;
             if (!collapsed) {
                 ++bucketSize[std::min(face[0], face[1])];
                 ++bucketSize[std::min(face[1], face[2])];
@@ -209,15 +208,15 @@ MeshReport reportMesh(const Mesh& mesh) {
     // MaxMeshCount), 4 bytes each: fresh memory costs more than looking the
     // slot's corners up again.
     const auto faceTotal = static_cast<std::size_t>(faceCount);
-    Array<unsigned char> hasEdges = allocateArray<unsigned char>(faceTotal);
+    Array<unsigned char> openMark = allocateArray<unsigned char>(faceTotal);
     Array<std::int32_t> bucketEnd = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));
     std::fill_n(bucketEnd.get(), vertexCount, 0);
     const std::int32_t slotCount =
-        measureFaces(vertices, faces, faceCount, report, hasEdges.get(), bucketEnd.get());
+        measureFaces(vertices, faces, faceCount, report, openMark.get(), bucketEnd.get());
     for (std::int32_t v = 1; v < vertexCount; ++v) bucketEnd[v] += bucketEnd[v - 1];
     Array<std::uint32_t> slots = allocateArray<std::uint32_t>(static_cast<std::size_t>(slotCount));
     for (std::int32_t f = 0; f < faceCount; ++f) {
-        if (!hasEdges[f]) continue;
+        if (!openMark[f]) continue;
         const std::int32_t* face = faces + 3 * static_cast<std::size_t>(f);
         for (int e = 0; e < 3; ++e) {
             slots[--bucketEnd[std::min(face[e], face[e == 2 ? 0 : e + 1])]] =
@@ -257,7 +256,7 @@ MeshReport reportMesh(const Mesh& mesh) {
             groupOf[edge.upper] = -1;
             if (edge.facets == 1) {
                 ++report.boundaryEdges;
-                hasEdges[edge.face] = OpenEdge;
+                ++openMark[edge.face];
             } else if (edge.facets == 2) {
                 report.flippedEdges += edge.fromLower == 1 ? 0 : 1;
             } else {
@@ -267,8 +266,9 @@ MeshReport reportMesh(const Mesh& mesh) {
         report.edges += static_cast<std::int32_t>(groups.size());
     }
     for (std::int32_t f = 0; f < faceCount; ++f) {
-        report.facetsWithOpenEdges += hasEdges[f] == OpenEdge ? 1 : 0;
-        if (hasEdges[f] != 0 && sets.isRoot(f)) {
+        report.facetsWithOpenEdges += openMark[f] >= 2 ? 1 : 0;
+        report.facetsWithTwoOpenEdges += openMark[f] == 3 ? 1 : 0;
+        if (openMark[f] != 0 && sets.isRoot(f)) {
             ++report.parts;
             const std::int32_t size = sets.sizeOf(f);
             if (report.smallestPart == 0 || size < report.smallestPart) report.smallestPart = size;

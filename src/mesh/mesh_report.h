@@ -24,9 +24,10 @@ struct MeshReport {
     // segment or a point. Degenerate as well, and left out of the edges and
     // the parts.
     std::int32_t collapsedFacets = 0;
-    std::int32_t parts = 0;                // facets connected through shared edges
-    std::int32_t smallestPart = 0;         // facets in the smallest part (0: no part)
-    std::int32_t facetsWithOpenEdges = 0;  // facets with at least one boundary edge
+    std::int32_t parts = 0;                   // facets connected through shared edges
+    std::int32_t smallestPart = 0;            // facets in the smallest part (0: no part)
+    std::int32_t facetsWithOpenEdges = 0;     // facets with at least one boundary edge
+    std::int32_t facetsWithTwoOpenEdges = 0;  // of them, those with exactly two
     // Smallest and largest coordinate on each axis, over every vertex (a NaN
     // coordinate is skipped); zeros for a mesh without vertices.
     float boxMin[3] = {0, 0, 0};

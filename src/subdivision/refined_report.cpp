@@ -1,35 +1,49 @@
 // The report of a refined mesh, from the report of the mesh it was refined
 // from where the edges follow from that one.
 //
-// Take a closed mesh none of whose facets is collapsed: every edge has two
-// facets, running opposite ways, and each slot p->q is paired with the q->p
-// slot of the other facet. An iteration splits each such edge into two, each
-// held by one child of either facet, opposite ways again, and adds three
-// inner edges in each facet, held by its middle child and one corner child.
-// An inner edge gets more facets only when two facets share two edges; in a
-// closed mesh those two share all three and make a part of two facets on
-// their own. Without such a part the refined mesh is closed again, of the
-// same parts, each four times as large, and has no such part either. So
-// after any number of iterations its edges are three halves of its facets,
-// with no boundary, non-manifold or flipped edge, as long as none of its own
-// facets is collapsed (rounded midpoints can make one).
+// Take a mesh none of whose facets is collapsed and whose every edge has one
+// facet (a boundary edge) or two running opposite ways, so that the
+// subdivision pairs the two slots of every inner edge and no others. An
+// iteration splits each edge into two halves, held as the edge was: by one
+// child of either facet, opposite ways, or by one child alone on the
+// boundary. It adds three inner edges to each facet, held by the middle child
+// and a corner child. An inner edge gets more facets only when two facets
+// share two edges; those two share all three and, with no edge of three
+// facets, make a part of two facets on their own. Without such a part the
+// refined mesh is such a mesh again, of the same parts, each four times as
+// large. After k iterations the boundary edges are 2^k times as many, and
+// every other edge has two slots. A facet with one boundary edge has 2^k
+// descendants on the boundary, each with one boundary edge; one with two has
+// 2^(k+1) - 1, of which one (at their common corner) has two. A facet with
+// three is a part of its own.
 //
-// That leaves one pass over the refined faces for the figures that need no
-// edges; every other mesh gets a full report.
+// All that holds as long as no refined facet is collapsed (rounded midpoints
+// can make one), which the pass over the refined faces for the figures that
+// need no edges tells; every other mesh gets a full report.
+#include <cstdint>
+
 #include "mesh/mesh_report.h"
 #include "subdivision/subdivision.h"
 
 namespace stlrefine {
 
 MeshReport reportRefinedMesh(const Mesh& refined, const MeshReport& original) {
-    if (!original.closed || original.collapsedFacets != 0 || original.smallestPart <= 2)
+    if (original.nonManifoldEdges != 0 || original.flippedEdges != 0 || original.collapsedFacets != 0 ||
+        original.smallestPart <= 2)
         return reportMesh(refined);
     MeshReport report = reportFaces(refined);
     if (report.collapsedFacets != 0) return reportMesh(refined);
-    report.edges = 3 * (report.facets / 2);  // every edge has two slots
+    const std::int32_t growth = report.facets / original.facets;  // 4^k
+    std::int32_t split = 1;                                       // 2^k
+    while (split * split < growth) split *= 2;
+    report.boundaryEdges = original.boundaryEdges * split;
+    report.edges = static_cast<std::int32_t>((3 * std::int64_t{report.facets} + report.boundaryEdges) / 2);
+    const std::int32_t two = original.facetsWithTwoOpenEdges;
+    report.facetsWithOpenEdges = (original.facetsWithOpenEdges - two) * split + two * (2 * split - 1);
+    report.facetsWithTwoOpenEdges = two;
     report.parts = original.parts;
-    report.smallestPart = original.smallestPart * (report.facets / original.facets);
-    report.closed = true;
+    report.smallestPart = original.smallestPart * growth;
+    report.closed = original.closed;
     return report;
 }
 

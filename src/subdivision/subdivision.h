@@ -29,8 +29,9 @@ std::int32_t subdivideMeshHeightLimited(Mesh& mesh, std::int32_t iterations, flo
 
 // reportMesh(refined), where `refined` is the mesh that whole iterations of
 // subdivideMesh or subdivideMeshHeightLimited made of a mesh whose report is
-// `original`. Its edges and parts are worked out from `original` when that
-// mesh is closed, and counted otherwise.
+// `original`. Its edges and parts are worked out from `original` when every
+// edge of that mesh has one facet or two running opposite ways, and counted
+// otherwise.
 MeshReport reportRefinedMesh(const Mesh& refined, const MeshReport& original);
 
 }  // namespace stlrefine
