@@ -234,6 +234,10 @@ void subdivide(Run& run) {
         FUZZ_CHECK(sameBits(&largest, &run.heights[k], 1));
     }
 
+    // The refined mesh's report worked out from the welded one's is the counted one.
+    FUZZ_CHECK(stlrefine::reportRefinedMesh(mesh, stlrefine::reportMesh(welded)) ==
+               stlrefine::reportMesh(mesh));
+
     if (ran > 0 && levels[ran - 1].size() <= 3 * LiteralSubdivisionFaces) {
         const Mesh literal = testing_support::literalSubdivide(welded, ran);
         FUZZ_CHECK(facesOf(literal) == levels[ran] && bitsOf(literal) == bitsOf(mesh));

@@ -40,6 +40,8 @@ struct MeshReport {
     double volume = 0;
     // Every edge has exactly two facets, running opposite ways.
     bool closed = false;
+
+    friend bool operator==(const MeshReport&, const MeshReport&) = default;
 };
 
 // The figures of a mesh whose face indices are all in range. Time and
