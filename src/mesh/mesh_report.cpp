@@ -83,9 +83,6 @@ struct EdgeGroup {
     std::int32_t face;       // the first of them
 };
 
-// What `openMark` holds for a facet: 0 collapsed, otherwise 1 + the number
-// of its boundary edges.
-
 void measureBox(const float* vertices, std::int32_t vertexCount, MeshReport& report) {
     if (vertexCount <= 0) return;
     float low[3] = {INFINITY, INFINITY, INFINITY}, high[3] = {-INFINITY, -INFINITY, -INFINITY};
@@ -207,6 +204,8 @@ MeshReport reportMesh(const Mesh& mesh) {
     // A bucket holds 4f + e for edge e of face f (below 2^32 as f is below
     // MaxMeshCount), 4 bytes each: fresh memory costs more than looking the
     // slot's corners up again.
+    // openMark[f]: 0 for a collapsed facet, otherwise 1 + the number of its
+    // boundary edges.
     const auto faceTotal = static_cast<std::size_t>(faceCount);
     Array<unsigned char> openMark = allocateArray<unsigned char>(faceTotal);
     Array<std::int32_t> bucketEnd = allocateArray<std::int32_t>(static_cast<std::size_t>(vertexCount));

@@ -14,8 +14,8 @@
 // large. After k iterations the boundary edges are 2^k times as many, and
 // every other edge has two slots. A facet with one boundary edge has 2^k
 // descendants on the boundary, each with one boundary edge; one with two has
-// 2^(k+1) - 1, of which one (at their common corner) has two. A facet with
-// three is a part of its own.
+// 2^(k+1) - 1, of which one (at their common corner) has two. (A facet with
+// three is a part of its own, so there is none.)
 //
 // All that holds as long as no refined facet is collapsed (rounded midpoints
 // can make one), which the pass over the refined faces for the figures that
