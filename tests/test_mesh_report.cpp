@@ -47,6 +47,8 @@ TEST(MeshReport, HandCheckedMeshes) {
         {"non-manifold", tetrahedronWith({1, -1, 1}, {0, 1, 4}), {5, 5, 8, 2, 1, 0, 0, 0, 1, 5, 1, 0}, tetrahedronArea + std::sqrt(2.0), 4.0 / 3},
         // A collapsed facet has no edges and no part; a sliver along edge 0-1 has both.
         {"degenerate", tetrahedronWith({1, 0, 0}, {1, 1, 2, 0, 4, 1}), {5, 6, 8, 2, 1, 0, 2, 1, 1, 5, 1, 0}, tetrahedronArea, 4.0 / 3},
+        // Collapsed by its last two corners: at one point, and one vertex (a NaN one, so no point).
+        {"collapsed at the end", makeMesh({0, 0, 0, 1, 0, 0, 1, 0, 0, NAN, 0, 0}, {0, 1, 2, 0, 3, 3}), {4, 2, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0}, 0, 0},
         // A NaN corner: no area, volume or extent, but edges and a part.
         {"not finite", makeMesh({0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 5, 5, 6, 5, 5, NAN, 0, 0}, {0, 1, 2, 3, 4, 5}), {6, 2, 6, 6, 0, 0, 1, 0, 2, 1, 2, 0}, 0.5, 0},
         // Single precision at the ends of its range: a squared length that overflows still
