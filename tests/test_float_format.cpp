@@ -1,7 +1,8 @@
 // formatFloat gives the bytes of snprintf("%.6g", (double)f), which is what a
 // default-formatted stream writes in the "C" locale: every 409th bit pattern
-// (about 10.5 million, of every kind and both signs) and every eighth from
-// 100000 to 1000000, among them all six-digit ties n + 1/2 (rounded to even).
+// (about 10.5 million, of every kind and both signs), the 63 smallest
+// subnormals, and every eighth from 100000 to 1000000, among them all
+// six-digit ties n + 1/2 (rounded to even).
 // test_float_format_exhaustive.cpp includes this file to check all 2^32.
 #include <gtest/gtest.h>
 
@@ -46,6 +47,7 @@ static std::uint64_t firstMismatch(std::uint64_t first, std::uint64_t last, std:
 #ifndef STLREFINE_ALL_FLOATS
 TEST(FloatFormat, MatchesPrintf) {
     EXPECT_EQ(firstMismatch(0, std::uint64_t{1} << 32, 409), std::uint64_t{1} << 32);
+    EXPECT_EQ(firstMismatch(1, 64, 1), 64u);  // the smallest subnormals, where log2 is counted from the bits
     const std::uint32_t low = std::bit_cast<std::uint32_t>(1e5f), high = std::bit_cast<std::uint32_t>(1e6f);
     EXPECT_EQ(firstMismatch(low, high, 8), high);
 }
