@@ -125,6 +125,10 @@ TEST(StlInput, AsciiLinesAndBlockEdges) {
         EXPECT_EQ(readThroughFile(c.text, Ascii), std::pair(c.success, c.corners))
             << c.text.size() << " bytes: " << c.text.substr(0, 60);
     }
+    // Through a pipe, 3 MiB whose bytes 80-83, taken as a binary facet count, promise 135.
+    const std::string promise = "solid" + std::string(75, ' ') + std::string("\x01\0\0\0", 4) + "\n";
+    EXPECT_EQ(readThroughFile(promise + upTo(3 * block) + "vertex 1 2 3\nend", Ascii, true),
+              std::pair(true, stlrefine::StlPointList{1, 2, 3}));
 }
 
 // atof in the "C" locale rounded to float, against strtod. Random sequences

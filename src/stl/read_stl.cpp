@@ -80,6 +80,7 @@ bool readAsciiStl(platform::InputFile& input, const StlHead& head, StlPointList&
 void readRest(platform::InputFile& input, std::size_t capacity, StlHead& head) {
     capacity = std::max(capacity, head.size + 1);
     std::unique_ptr<char[]> bytes(new char[capacity]);
+    platform::adviseLargePages(bytes.get(), capacity);
     if (head.size > 0) std::memcpy(bytes.get(), head.bytes.get(), head.size);
     head.bytes = std::move(bytes);
     for (;;) {
@@ -112,8 +113,14 @@ bool detectStlFile(platform::InputFile& input, StlHead& head) {
     head.size = input.read(head.bytes.get(), BinaryHeaderSize);
     if (size < 0 && head.size == BinaryHeaderSize) {
         // A pipe: its size is what it delivers, so it is read to its end
-        // first and then classified as a file of that size.
-        readRest(input, std::size_t{1} << 16, head);
+        // first and then classified as a file of that size. The room first
+        // made is what a binary STL of the facets its header declares needs,
+        // so that such a stream is read without a copy; up to 32 MiB, as the
+        // count may be anything (pages are touched only as bytes arrive).
+        const std::uint64_t declared =
+            BinaryHeaderSize + std::uint64_t{BinaryRecordSize} * loadLittleEndian32(unsignedBytes(head) + 80);
+        readRest(input, static_cast<std::size_t>(std::clamp<std::uint64_t>(declared + 1, 1 << 16, 1 << 25)),
+                 head);
         head.wholeFile = true;
     }
     if (input.failed()) return false;
